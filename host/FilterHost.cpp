@@ -1,0 +1,303 @@
+#include "host/FilterHost.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace gm::host {
+
+namespace {
+
+constexpr int32_t kSuiteNotFound = 0x53214664;  // 'S!Fd'
+constexpr int32_t kOutOfMemory = -108;
+constexpr int32_t kBadBlock = -50;
+constexpr uint8_t kPaddingCanary = 0xA5;
+constexpr int16_t kRGBMode = 3;
+constexpr int32_t kContinueLimit = 1 << 20;  // a plug-in that never stops asking is cut off
+
+// Filter cases as hosts number them.
+constexpr int16_t kFlatImageNoSelection = 1;
+constexpr int16_t kFlatImageWithSelection = 2;
+constexpr int16_t kEditableTransparencyNoSelection = 4;
+constexpr int16_t kEditableTransparencyWithSelection = 5;
+
+FilterHost* activeHost = nullptr;
+
+int16_t Clamp16(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX)); }
+Rect ToRect16(VRect r) { return Rect{Clamp16(r.top), Clamp16(r.left), Clamp16(r.bottom), Clamp16(r.right)}; }
+Point ToPoint16(VPoint p) { return Point{Clamp16(p.v), Clamp16(p.h)}; }
+
+}  // namespace
+
+// The record the plug-in sees, with the zeroed tail that later hosts append.
+struct FilterHost::RunState {
+  struct {
+    FilterRecord record;
+    uint8_t tail[512];
+  } storage{};
+  BigDocumentStruct big{};
+  Image* image = nullptr;
+  const RunOptions* options = nullptr;
+  RunReport* report = nullptr;
+  std::vector<uint8_t> buffer;
+  std::optional<Delivery> delivered;
+
+  FilterRecord& Record() { return storage.record; }
+  bool Uses32Bit() { return Record().bigDocumentData && big.PluginUsing32BitCoordinates != 0; }
+  VRect OutRect() {
+    if (Uses32Bit()) return big.outRect32;
+    const Rect& r = Record().outRect;
+    return VRect{r.top, r.left, r.bottom, r.right};
+  }
+};
+
+struct FilterHost::Callbacks {
+  static RunState* Run() { return activeHost ? activeHost->run_ : nullptr; }
+
+  static Boolean Abort() {
+    RunState* s = Run();
+    if (!s) return 0;
+    ++s->report->abortPolls;
+    return s->options->abort && s->options->abort() ? 1 : 0;
+  }
+  static void Progress(int32_t done, int32_t total) {
+    RunState* s = Run();
+    if (!s) return;
+    ++s->report->progressCalls;
+    if (s->options->progress) s->options->progress(done, total);
+  }
+  static OSErr AdvanceState() {
+    RunState* s = Run();
+    if (!s) return paramErr;
+    activeHost->WriteBack(*s);
+    return activeHost->Deliver(*s);
+  }
+
+  static int32_t AcquireSuite(const char* name, int32_t version, const void** suite) {
+    if (!activeHost || !name || !suite) return kSuiteNotFound;
+    auto found = activeHost->suites_.find({name, version});
+    const int32_t error = found == activeHost->suites_.end() ? kSuiteNotFound : 0;
+    if (error == 0) *suite = found->second;
+    activeHost->suiteCalls_.push_back({SuiteCall::Acquire, name, version, error});
+    return error;
+  }
+  static int32_t ReleaseSuite(const char* name, int32_t version) {
+    if (!activeHost || !name) return kSuiteNotFound;
+    activeHost->suiteCalls_.push_back({SuiteCall::Release, name, version, 0});
+    return 0;
+  }
+  static int32_t IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
+  static int32_t AllocateBlock(size_t size, void** block) {
+    if (!activeHost || !block) return kOutOfMemory;
+    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return kOutOfMemory;
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (!p) return kOutOfMemory;
+    activeHost->blocks_[p] = size;
+    ++activeHost->blocksAllocated_;
+    *block = p;
+    return 0;
+  }
+  static int32_t FreeBlock(void* block) {
+    if (!block) return 0;
+    if (!activeHost) return kBadBlock;
+    auto found = activeHost->blocks_.find(block);
+    if (found == activeHost->blocks_.end()) {
+      ++activeHost->badFrees_;  // never ours: leave it alone rather than corrupt the heap
+      return kBadBlock;
+    }
+    activeHost->blocks_.erase(found);
+    std::free(block);
+    return 0;
+  }
+  static int32_t ReallocateBlock(void* block, size_t newSize, void** newBlock) {
+    if (!newBlock) return kBadBlock;
+    void* fresh = nullptr;
+    if (int32_t err = AllocateBlock(newSize, &fresh)) return err;
+    if (block) {
+      auto found = activeHost->blocks_.find(block);
+      if (found == activeHost->blocks_.end()) {
+        FreeBlock(fresh);
+        return kBadBlock;
+      }
+      std::memcpy(fresh, block, std::min(found->second, newSize));
+      FreeBlock(block);
+    }
+    *newBlock = fresh;
+    return 0;
+  }
+  static int32_t Undefined() { return kBadBlock; }
+
+  static SPBasicSuite* Table() {
+    static SPBasicSuite table{AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock,
+                              Undefined};
+    return &table;
+  }
+};
+
+FilterHost::FilterHost(PluginEntry entry) : entry_(entry) { activeHost = this; }
+
+FilterHost::~FilterHost() {
+  if (activeHost == this) activeHost = nullptr;
+  for (auto& [block, size] : blocks_) std::free(block);
+}
+
+SPBasicSuite* FilterHost::BasicSuite() { return Callbacks::Table(); }
+
+void FilterHost::OfferSuite(const std::string& name, int32_t version, const void* table) {
+  suites_[{name, version}] = table;
+}
+
+size_t FilterHost::OutstandingBytes() const {
+  size_t total = 0;
+  for (const auto& [block, size] : blocks_) total += size;
+  return total;
+}
+
+void FilterHost::Call(int16_t selector, void* record, RunReport& report) {
+  activeHost = this;
+  int16_t result = noErr;
+  entry_(selector, record, &data_, &result);
+  report.result = result;
+  report.lastSelector = selector;
+}
+
+int16_t FilterHost::About() {
+  AboutRecord record{};
+  record.sSPBasic = BasicSuite();
+  RunReport report;
+  Call(filterSelectorAbout, &record, report);
+  return report.result;
+}
+
+OSErr FilterHost::Deliver(RunState& s) {
+  FilterRecord& rec = s.Record();
+  rec.outData = nullptr;
+  rec.outRowBytes = 0;
+  const VRect r = s.OutRect();
+  const int16_t lo = rec.outLoPlane;
+  const int16_t hi = rec.outHiPlane;
+  const Image& image = *s.image;
+  const bool inside = r.top >= 0 && r.left >= 0 && r.top <= r.bottom && r.left <= r.right &&
+                      r.bottom <= image.height && r.right <= image.width;
+  const bool planesOk = lo >= 0 && lo <= hi && hi < image.channels;
+  if (!inside || !planesOk) {
+    s.report->hostError = paramErr;
+    return paramErr;
+  }
+  if (r.top == r.bottom || r.left == r.right) return noErr;
+
+  const size_t planes = static_cast<size_t>(hi - lo + 1);
+  const size_t width = static_cast<size_t>(r.right - r.left);
+  const size_t height = static_cast<size_t>(r.bottom - r.top);
+  const size_t pixelBytes = width * planes;
+  const size_t stride = pixelBytes + static_cast<size_t>(std::max(0, s.options->rowPadding));
+  s.buffer.assign(stride * height, kPaddingCanary);
+  for (size_t y = 0; y < height; ++y) {
+    const uint8_t* src = image.At(r.left, r.top + static_cast<int32_t>(y)) + lo;
+    uint8_t* dst = s.buffer.data() + y * stride;
+    for (size_t x = 0; x < width; ++x, src += image.channels, dst += planes) std::memcpy(dst, src, planes);
+  }
+  rec.outData = s.buffer.data();
+  rec.outRowBytes = static_cast<int32_t>(stride);
+  s.delivered = Delivery{r, lo, hi, static_cast<int32_t>(stride)};
+  s.report->deliveries.push_back(*s.delivered);
+  return noErr;
+}
+
+void FilterHost::WriteBack(RunState& s) {
+  if (!s.delivered) return;
+  const Delivery d = *s.delivered;
+  s.delivered.reset();
+  const size_t planes = static_cast<size_t>(d.hiPlane - d.loPlane + 1);
+  const size_t width = static_cast<size_t>(d.rect.right - d.rect.left);
+  const size_t height = static_cast<size_t>(d.rect.bottom - d.rect.top);
+  const size_t stride = static_cast<size_t>(d.rowBytes);
+  for (size_t y = 0; y < height; ++y) {
+    const uint8_t* src = s.buffer.data() + y * stride;
+    uint8_t* dst = s.image->At(d.rect.left, d.rect.top + static_cast<int32_t>(y)) + d.loPlane;
+    for (size_t x = 0; x < width; ++x, dst += s.image->channels, src += planes) std::memcpy(dst, src, planes);
+    for (size_t i = width * planes; i < stride; ++i) {
+      if (s.buffer[y * stride + i] != kPaddingCanary) ++s.report->paddingBytesTouched;
+    }
+  }
+}
+
+RunReport FilterHost::Run(Image& image, const RunOptions& options) {
+  RunReport report;
+  const VRect whole{0, 0, image.height, image.width};
+  const VRect filter = options.filterRect.value_or(whole);
+  const bool filterInside = filter.top >= 0 && filter.left >= 0 && filter.top <= filter.bottom &&
+                            filter.left <= filter.right && filter.bottom <= image.height &&
+                            filter.right <= image.width;
+  const bool sizeOk = image.width >= 0 && image.height >= 0 && (image.channels == 3 || image.channels == 4) &&
+                      image.pixels.size() == static_cast<size_t>(image.width) * image.height * image.channels;
+  const bool fits16 = image.width <= INT16_MAX && image.height <= INT16_MAX;
+  if (!filterInside || !sizeOk || (!options.bigDocument && !fits16)) {
+    report.hostError = paramErr;
+    return report;
+  }
+
+  auto state = std::make_unique<RunState>();
+  state->image = &image;
+  state->options = &options;
+  state->report = &report;
+  FilterRecord& rec = state->Record();
+  const bool selection = options.filterRect.has_value();
+  const bool layer = image.channels == 4 && options.alphaIsTransparency;
+  rec.abortProc = &Callbacks::Abort;
+  rec.progressProc = &Callbacks::Progress;
+  rec.advanceState = &Callbacks::AdvanceState;
+  rec.sSPBasic = BasicSuite();
+  rec.imageSize = ToPoint16(VPoint{image.height, image.width});
+  rec.wholeSize = rec.imageSize;
+  rec.planes = static_cast<int16_t>(image.channels);
+  rec.filterRect = ToRect16(filter);
+  rec.filterCase = layer ? (selection ? kEditableTransparencyWithSelection : kEditableTransparencyNoSelection)
+                         : (selection ? kFlatImageWithSelection : kFlatImageNoSelection);
+  if (layer) {
+    rec.inLayerPlanes = rec.outLayerPlanes = 3;
+    rec.inTransparencyMask = rec.outTransparencyMask = 1;
+  }
+  rec.imageMode = kRGBMode;
+  rec.depth = 8;
+  rec.imageHRes = rec.imageVRes = 72 << 16;
+  rec.maxSpace = 1 << 30;
+  rec.hostSig = 0x474D4F53;  // 'GMOS'
+  rec.inTileWidth = rec.outTileWidth = options.tileWidth;
+  rec.inTileHeight = rec.outTileHeight = options.tileHeight;
+  rec.supportsPadding = 1;
+  if (options.bigDocument) {
+    state->big.imageSize32 = VPoint{image.height, image.width};
+    state->big.wholeSize32 = state->big.imageSize32;
+    state->big.filterRect32 = filter;
+    rec.bigDocumentData = &state->big;
+  }
+
+  run_ = state.get();
+  struct Finish {
+    FilterHost* host;
+    ~Finish() { host->run_ = nullptr; }
+  } finish{this};
+
+  Call(filterSelectorParameters, &rec, report);
+  if (report.result != noErr) return report;
+  Call(filterSelectorPrepare, &rec, report);
+  if (report.result != noErr) return report;
+  Call(filterSelectorStart, &rec, report);
+  WriteBack(*state);
+  if (report.result != noErr || report.hostError != noErr) return report;
+
+  while (report.continueCalls < kContinueLimit) {
+    const VRect r = state->OutRect();
+    if (r.top == r.bottom || r.left == r.right) break;
+    if (Deliver(*state) != noErr) return report;
+    ++report.continueCalls;
+    Call(filterSelectorContinue, &rec, report);
+    WriteBack(*state);
+    if (report.result != noErr) return report;
+  }
+  Call(filterSelectorFinish, &rec, report);
+  return report;
+}
+
+}  // namespace gm::host
