@@ -1,0 +1,228 @@
+// Whole filter runs through the built-in host and PluginMain: the tiling must
+// never show in the result, and the host must behave as a real one does.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "entry/Entry.h"
+#include "entry/Platform.h"
+#include "host/FilterHost.h"
+#include "tests/TestImages.h"
+
+namespace gm::host {
+namespace {
+
+using test::PhotoLikeImage;
+using test::RandomImage;
+using test::ReferenceResult;
+
+VRect RandomRect(const Image& image, std::mt19937& rng) {
+  auto pick = [&](int32_t limit) { return static_cast<int32_t>(rng() % (limit + 1)); };
+  int32_t a = pick(image.height), b = pick(image.height), c = pick(image.width), d = pick(image.width);
+  return VRect{std::min(a, b), std::min(c, d), std::max(a, b), std::max(c, d)};
+}
+
+TEST(HostRun, RandomTilingsMatchOneDirectKernelRun) {
+  std::mt19937 rng(2024);
+  for (int trial = 0; trial < 60; ++trial) {
+    const int channels = trial % 3 == 0 ? 4 : 3;
+    Image image = trial % 2 ? RandomImage(1 + rng() % 150, 1 + rng() % 150, channels, rng)
+                            : PhotoLikeImage(1 + rng() % 150, 1 + rng() % 150, channels, rng());
+    RunOptions options;
+    if (trial % 4) options.filterRect = RandomRect(image, rng);
+    options.tileWidth = static_cast<int16_t>(8 + rng() % 80);
+    options.tileHeight = static_cast<int16_t>(12 + rng() % 80);
+    options.rowPadding = static_cast<int32_t>(rng() % 9);
+    options.bigDocument = rng() % 2;
+    options.alphaIsTransparency = rng() % 2;
+    const VRect rect = options.filterRect.value_or(VRect{0, 0, image.height, image.width});
+    const Image expected = ReferenceResult(image, rect);
+
+    FilterHost host(PluginMain);
+    const RunReport report = host.Run(image, options);
+    ASSERT_TRUE(report.Succeeded()) << "trial " << trial << " result " << report.result;
+    EXPECT_EQ(report.paddingBytesTouched, 0);
+    EXPECT_EQ(image.pixels, expected.pixels) << "trial " << trial;
+    for (const Delivery& d : report.deliveries) {
+      EXPECT_EQ(d.loPlane, 0);
+      EXPECT_EQ(d.hiPlane, 2);  // the fourth channel is never requested
+    }
+  }
+}
+
+TEST(HostRun, ProgressAndPhases) {
+  Image image = PhotoLikeImage(100, 50, 3, 1);
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  RunOptions options;
+  options.tileWidth = 64;
+  options.tileHeight = 24;
+  options.progress = [&](int32_t done, int32_t total) { progress.emplace_back(done, total); };
+  FilterHost host(PluginMain);
+  const RunReport report = host.Run(image, options);
+  EXPECT_TRUE(report.Succeeded());
+  EXPECT_EQ(report.lastSelector, filterSelectorFinish);
+  EXPECT_EQ(report.continueCalls, 0);
+  EXPECT_EQ(report.deliveries.size(), 6u);  // 3 tile rows of 24 x 2 tile columns of 64
+  EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{1, 9}, {2, 9}, {3, 9}}));
+  EXPECT_EQ(report.abortPolls, 3);
+}
+
+TEST(HostRun, CancelKeepsLaterRowsUntouched) {
+  Image image = PhotoLikeImage(64, 48, 3, 2);
+  const Image original = image;
+  RunOptions options;
+  options.tileWidth = 32;
+  options.tileHeight = 12;
+  options.abort = [] { return true; };
+  FilterHost host(PluginMain);
+  const RunReport report = host.Run(image, options);
+  EXPECT_EQ(report.result, userCanceledErr);
+  EXPECT_EQ(report.lastSelector, filterSelectorStart);
+  EXPECT_EQ(report.deliveries.size(), 2u);
+  for (int32_t y = 12; y < 48; ++y) EXPECT_TRUE(std::ranges::equal(image.Row(y), original.Row(y))) << y;
+}
+
+TEST(HostRun, DocumentsBeyondSixteenBitsNeedBigDocuments) {
+  Image image = PhotoLikeImage(40000, 12, 3, 3);
+  RunOptions options;
+  options.bigDocument = false;
+  FilterHost host(PluginMain);
+  EXPECT_EQ(host.Run(image, options).hostError, paramErr);
+
+  options.bigDocument = true;
+  options.filterRect = VRect{0, 32760, 12, 40000};
+  const Image expected = ReferenceResult(image, *options.filterRect);
+  EXPECT_TRUE(host.Run(image, options).Succeeded());
+  EXPECT_EQ(image.pixels, expected.pixels);
+}
+
+TEST(HostRun, RefusesDocumentsAndSelectionsItCannotHold) {
+  Image image = PhotoLikeImage(20, 20, 3, 4);
+  FilterHost host(PluginMain);
+  for (VRect bad : {VRect{0, 0, 21, 20}, VRect{-1, 0, 10, 10}, VRect{5, 5, 4, 10}}) {
+    RunOptions options;
+    options.filterRect = bad;
+    EXPECT_EQ(host.Run(image, options).hostError, paramErr);
+  }
+  Image twoChannels(4, 4, 2);
+  EXPECT_EQ(host.Run(twoChannels).hostError, paramErr);
+}
+
+// Plug-ins that ask for what a real host would never deliver.
+VRect nextRequest;
+int16_t nextLo, nextHi;
+OSErr lastAdvance;
+int continueRounds;
+
+void GreedyPlugin(int16_t selector, void* record, intptr_t*, int16_t* result) {
+  auto* rec = static_cast<FilterRecord*>(record);
+  if (selector == filterSelectorStart) {
+    rec->outRect = Rect{int16_t(nextRequest.top), int16_t(nextRequest.left), int16_t(nextRequest.bottom),
+                        int16_t(nextRequest.right)};
+    rec->outLoPlane = nextLo;
+    rec->outHiPlane = nextHi;
+    lastAdvance = rec->advanceState();
+    *result = lastAdvance;
+  } else if (selector == filterSelectorContinue) {
+    // Invert whatever was delivered, then ask for nothing more after a few rounds.
+    auto* p = static_cast<uint8_t*>(rec->outData);
+    p[0] = static_cast<uint8_t>(~p[0]);
+    if (++continueRounds == 3) rec->outRect = Rect{0, 0, 0, 0};
+  }
+}
+
+TEST(HostRequests, OutOfRangeRectanglesAndPlanesAreRefused) {
+  struct Case {
+    VRect rect;
+    int16_t lo, hi;
+    OSErr expected;
+  };
+  const Case cases[] = {
+      {{0, 0, 10, 10}, 0, 2, noErr},     {{0, 0, 11, 10}, 0, 2, paramErr}, {{0, -1, 10, 10}, 0, 2, paramErr},
+      {{5, 0, 4, 10}, 0, 2, paramErr},   {{0, 0, 10, 10}, 0, 3, paramErr}, {{0, 0, 10, 10}, -1, 2, paramErr},
+      {{0, 0, 10, 10}, 2, 1, paramErr},  {{0, 0, 0, 0}, 0, 2, noErr},
+  };
+  for (const auto& c : cases) {
+    Image image = PhotoLikeImage(10, 10, 3, 5);
+    const Image original = image;
+    nextRequest = c.rect;
+    nextLo = c.lo;
+    nextHi = c.hi;
+    continueRounds = 2;  // one Continue round when the request stands
+    FilterHost host(GreedyPlugin);
+    RunOptions options;
+    options.bigDocument = false;
+    const RunReport report = host.Run(image, options);
+    EXPECT_EQ(lastAdvance, c.expected);
+    EXPECT_EQ(report.hostError, c.expected);
+    if (c.expected != noErr) {
+      EXPECT_EQ(image.pixels, original.pixels);
+    }
+  }
+}
+
+TEST(HostRequests, ContinueIsCalledWhileMoreIsAskedFor) {
+  Image image = PhotoLikeImage(10, 10, 3, 6);
+  const uint8_t first = image.pixels[0];
+  nextRequest = VRect{0, 0, 10, 10};
+  nextLo = 0;
+  nextHi = 2;
+  continueRounds = 0;
+  FilterHost host(GreedyPlugin);
+  const RunReport report = host.Run(image);
+  EXPECT_TRUE(report.Succeeded());
+  EXPECT_EQ(report.continueCalls, 3);
+  EXPECT_EQ(report.lastSelector, filterSelectorFinish);
+  EXPECT_EQ(image.pixels[0], static_cast<uint8_t>(~first));  // three inversions, each written back
+}
+
+TEST(HostSuites, BlocksAndNamedSuites) {
+  FilterHost host(PluginMain);
+  SPBasicSuite* basic = host.BasicSuite();
+  void* a = nullptr;
+  void* b = nullptr;
+  ASSERT_EQ(basic->AllocateBlock(18, &a), 0);
+  ASSERT_EQ(basic->AllocateBlock(0, &b), 0);
+  EXPECT_EQ(host.OutstandingBlocks(), 2u);
+  EXPECT_EQ(host.OutstandingBytes(), 18u);
+  EXPECT_EQ(basic->FreeBlock(a), 0);
+  int local = 0;
+  EXPECT_NE(basic->FreeBlock(&local), 0);  // never handed out: refused, not freed
+  EXPECT_EQ(host.BadFrees(), 1);
+  EXPECT_EQ(basic->FreeBlock(nullptr), 0);
+  host.FailAllocationsAfter(2);
+  void* c = nullptr;
+  EXPECT_NE(basic->AllocateBlock(4, &c), 0);
+  EXPECT_EQ(basic->FreeBlock(b), 0);
+  EXPECT_EQ(host.OutstandingBlocks(), 0u);
+
+  static const int table[3] = {1, 2, 3};
+  host.OfferSuite("Known Suite", 2, table);
+  const void* suite = nullptr;
+  EXPECT_EQ(basic->AcquireSuite("Known Suite", 2, &suite), 0);
+  EXPECT_EQ(suite, table);
+  EXPECT_NE(basic->AcquireSuite("Known Suite", 3, &suite), 0);
+  EXPECT_NE(basic->AcquireSuite("Unknown Suite", 1, &suite), 0);
+  basic->ReleaseSuite("Known Suite", 2);
+  ASSERT_EQ(host.SuiteCalls().size(), 4u);
+  EXPECT_EQ(host.SuiteCalls()[2].name, "Unknown Suite");
+  EXPECT_NE(host.SuiteCalls()[2].error, 0);
+  EXPECT_EQ(host.SuiteCalls()[3].kind, SuiteCall::Release);
+}
+
+std::string aboutText;
+void CaptureAbout(const char*, const char* text) { aboutText = text; }
+
+TEST(HostAbout, RunsTheAboutPhase) {
+  SetPlatformMessageSink(CaptureAbout);
+  FilterHost host(PluginMain);
+  EXPECT_EQ(host.About(), 0);
+  SetPlatformMessageSink(nullptr);
+  EXPECT_EQ(aboutText.rfind("GlyphMosaic 1.0\n", 0), 0u);
+  EXPECT_EQ(hostBasicSuite, host.BasicSuite());
+}
+
+}  // namespace
+}  // namespace gm::host

@@ -1,0 +1,21 @@
+// Images for tests: random, photo-like, and the filter's expected result
+// computed by one direct call of the plain kernel.
+#pragma once
+
+#include <cstdint>
+#include <random>
+
+#include "entry/HostTypes.h"
+#include "host/Image.h"
+
+namespace gm::test {
+
+Image RandomImage(int32_t width, int32_t height, int channels, std::mt19937& rng);
+
+// Smooth gradients with a little noise: large light and dark areas, as in photos.
+Image PhotoLikeImage(int32_t width, int32_t height, int channels, uint32_t seed);
+
+// The image after one direct kernel run over `rect` (colour planes only).
+Image ReferenceResult(const Image& image, VRect rect);
+
+}  // namespace gm::test
