@@ -1,5 +1,7 @@
 #include "support/ModuleInstance.h"
 
+#include "support/SuiteHolder.h"
+
 ModuleHandle moduleInstance = nullptr;
 
 #ifdef _WIN32
@@ -10,3 +12,18 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*re
   return TRUE;
 }
 #endif
+
+ModuleHandle GetModuleInstance(void* plugin) {
+  if (!plugin) return moduleInstance;
+  const auto* access = static_cast<const AccessSuite*>(accessSuite.Get());
+  AccessRef ref = nullptr;
+  if (access->GetPluginAccess(plugin, &ref) != 0 || !ref) return moduleInstance;
+  AccessInfo info{};
+  if (access->GetAccessInfo(ref, &info) != 0) {
+    moduleInstance = nullptr;
+    return nullptr;
+  }
+  const uintptr_t handle = info.words[1] ? info.words[1] : info.words[0];
+  moduleInstance = reinterpret_cast<ModuleHandle>(handle);
+  return moduleInstance;
+}
