@@ -1,0 +1,53 @@
+// Image files in and out. Decoders fill one gm::Image (RGB or RGBA, 8-bit)
+// and nothing else of full size; encoders stream it out row by row.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "cli/Failure.h"
+#include "host/Image.h"
+
+namespace gm::cli {
+
+enum class Format { Png, Jpeg, Tiff };
+
+struct DecodeLimits {
+  int64_t maxDimension = 2'000'000;    // the plug-in's own size limit, each direction
+  uint64_t maxBytes = uint64_t{4} << 30;  // decoded pixels plus the decoder's own buffers
+};
+
+std::optional<Format> SniffFormat(std::span<const uint8_t> head);
+std::optional<Format> FormatFromExtension(const std::string& path);
+const char* FormatName(Format format);
+
+// Refuses, before anything is allocated, an image the tool will not hold.
+void CheckDimensions(const std::string& path, uint64_t width, uint64_t height, int channels,
+                     const DecodeLimits& limits);
+
+// Decodes by content, whatever the extension says. Grey becomes R = G = B,
+// 16-bit samples become 8-bit by rounding, alpha is kept as stored.
+Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
+Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
+Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
+Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
+
+struct EncodeOptions {
+  int jpegQuality = 95;
+};
+
+// True when every pixel has R = G = B: such an image is written as greyscale.
+bool IsGrey(const Image& image);
+
+// Writes the image to an open file; `path` only names it in errors.
+void EncodeImage(const Image& image, Format format, int fd, const std::string& path, const EncodeOptions& options,
+                 const CancelCheck& cancel);
+void EncodePng(const Image& image, bool grey, std::FILE* file, const std::string& path, const CancelCheck& cancel);
+void EncodeJpeg(const Image& image, bool grey, std::FILE* file, const std::string& path, int quality,
+                const CancelCheck& cancel);
+void EncodeTiff(const Image& image, bool grey, int fd, const std::string& path, const CancelCheck& cancel);
+
+}  // namespace gm::cli

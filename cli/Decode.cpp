@@ -1,0 +1,121 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "cli/Codec.h"
+#include "cli/Units.h"
+
+namespace gm::cli {
+
+namespace {
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+}  // namespace
+
+std::optional<Format> SniffFormat(std::span<const uint8_t> head) {
+  static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (head.size() >= sizeof kPng && std::memcmp(head.data(), kPng, sizeof kPng) == 0) return Format::Png;
+  if (head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return Format::Jpeg;
+  if (head.size() >= 4 && ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+                           (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43)))) {
+    return Format::Tiff;
+  }
+  return std::nullopt;
+}
+
+std::optional<Format> FormatFromExtension(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  const std::string ext = Lower(path.substr(dot + 1));
+  if (ext == "png") return Format::Png;
+  if (ext == "jpg" || ext == "jpeg") return Format::Jpeg;
+  if (ext == "tif" || ext == "tiff") return Format::Tiff;
+  return std::nullopt;
+}
+
+const char* FormatName(Format format) {
+  switch (format) {
+    case Format::Png:
+      return "PNG";
+    case Format::Jpeg:
+      return "JPEG";
+    case Format::Tiff:
+      return "TIFF";
+  }
+  return "image";
+}
+
+void CheckDimensions(const std::string& path, uint64_t width, uint64_t height, int channels,
+                     const DecodeLimits& limits) {
+  if (width == 0 || height == 0) {
+    throw Failure(kExitInput, path,
+                  "the image is " + std::to_string(width) + "x" + std::to_string(height) + ", it has no pixels");
+  }
+  const uint64_t limit = static_cast<uint64_t>(limits.maxDimension);
+  if (width > limit || height > limit) {
+    throw Failure(kExitInput, path,
+                  "the image is " + std::to_string(width) + "x" + std::to_string(height) +
+                      ", over the filter's limit of " + std::to_string(limit) + " pixels in either direction");
+  }
+  const uint64_t bytes = width * height * static_cast<uint64_t>(channels);
+  if (bytes > limits.maxBytes) {
+    throw Failure(kExitInput, path,
+                  "the " + std::to_string(width) + "x" + std::to_string(height) + " image needs " +
+                      FormatBytes(bytes) + " decoded, over the memory limit of " + FormatBytes(limits.maxBytes) +
+                      " (--max-memory)");
+  }
+}
+
+Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Failure(kExitInput, path, std::strerror(errno));
+  FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw Failure(kExitInput, path, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) throw Failure(kExitInput, path, "is a directory, not an image file");
+
+  uint8_t head[16] = {};
+  ssize_t got = 0;
+  while (got < static_cast<ssize_t>(sizeof head)) {
+    const ssize_t n = ::read(fd, head + got, sizeof head - static_cast<size_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw Failure(kExitInput, path, std::strerror(errno));
+    if (n == 0) break;
+    got += n;
+  }
+  if (got == 0) throw Failure(kExitInput, path, "the file is empty");
+  const auto format = SniffFormat(std::span<const uint8_t>(head, static_cast<size_t>(got)));
+  if (!format) throw Failure(kExitInput, path, "not a PNG, JPEG or TIFF image");
+  if (::lseek(fd, 0, SEEK_SET) != 0) throw Failure(kExitInput, path, std::strerror(errno));
+
+  if (*format == Format::Tiff) return DecodeTiff(fd, path, limits, cancel);
+
+  const int dupFd = ::dup(fd);
+  if (dupFd < 0) throw Failure(kExitInput, path, std::strerror(errno));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(dupFd, "rb"), &std::fclose);
+  if (!file) {
+    ::close(dupFd);
+    throw Failure(kExitInput, path, std::strerror(errno));
+  }
+  return *format == Format::Png ? DecodePng(file.get(), path, limits, cancel)
+                                : DecodeJpeg(file.get(), path, limits, cancel);
+}
+
+}  // namespace gm::cli

@@ -1,0 +1,169 @@
+// libjpeg reports errors by longjmp: the frames it may cross (the Read*
+// functions below) hold no C++ object, and everything that needs cleaning up
+// lives in the caller's frame.
+#include <cstdio>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <vector>
+
+#include "cli/Codec.h"
+
+namespace gm::cli {
+
+namespace {
+
+constexpr int kMaxScans = 1000;  // a progressive file with more is a denial-of-service trick
+
+struct JpegRead {
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  jpeg_progress_mgr progress;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX] = {};
+  bool cmyk = false;
+  bool inverted = false;  // Adobe CMYK files store the complements
+  bool cancelled = false;
+};
+
+JpegRead* Self(j_common_ptr cinfo) { return reinterpret_cast<JpegRead*>(cinfo->client_data); }
+
+void OnError(j_common_ptr cinfo) {
+  JpegRead* r = Self(cinfo);
+  cinfo->err->format_message(cinfo, r->message);
+  std::longjmp(r->jump, 1);
+}
+
+// Corrupt or missing data is only a warning to libjpeg, which then makes up
+// grey pixels; a decoder for untrusted files must refuse it instead.
+void OnMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  switch (cinfo->err->msg_code) {
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_BOGUS_ICC:
+      return;
+    default:
+      OnError(cinfo);
+  }
+}
+
+void OnProgress(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    std::snprintf(Self(cinfo)->message, JMSG_LENGTH_MAX, "more than %d progressive scans", kMaxScans);
+    std::longjmp(Self(cinfo)->jump, 1);
+  }
+}
+
+bool Create(JpegRead& r) {
+  if (setjmp(r.jump)) return false;
+  jpeg_create_decompress(&r.cinfo);
+  return true;
+}
+
+bool ReadHeader(JpegRead& r, std::FILE* file) {
+  if (setjmp(r.jump)) return false;
+  jpeg_stdio_src(&r.cinfo, file);
+  if (jpeg_read_header(&r.cinfo, TRUE) != JPEG_HEADER_OK) {
+    std::snprintf(r.message, sizeof r.message, "no image in the file");
+    return false;
+  }
+  switch (r.cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      r.cinfo.out_color_space = JCS_GRAYSCALE;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      r.cinfo.out_color_space = JCS_CMYK;
+      r.cmyk = true;
+      r.inverted = r.cinfo.saw_Adobe_marker;
+      break;
+    default:
+      r.cinfo.out_color_space = JCS_RGB;
+      break;
+  }
+  return true;
+}
+
+bool Start(JpegRead& r) {
+  if (setjmp(r.jump)) return false;
+  jpeg_start_decompress(&r.cinfo);
+  return true;
+}
+
+// Grey rows are read into the start of the destination row and spread out
+// from the right; CMYK rows go through `spare`, one row of four samples.
+bool ReadRows(JpegRead& r, uint8_t* pixels, size_t rowBytes, uint8_t* spare, const CancelCheck* cancel) {
+  if (setjmp(r.jump)) return false;
+  const JDIMENSION width = r.cinfo.output_width;
+  while (r.cinfo.output_scanline < r.cinfo.output_height) {
+    const JDIMENSION y = r.cinfo.output_scanline;
+    uint8_t* row = pixels + static_cast<size_t>(y) * rowBytes;
+    JSAMPROW target = r.cmyk ? spare : row;
+    jpeg_read_scanlines(&r.cinfo, &target, 1);
+    if (r.cinfo.out_color_space == JCS_GRAYSCALE) {
+      for (JDIMENSION x = width; x-- > 0;) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+    } else if (r.cmyk) {
+      for (JDIMENSION x = 0; x < width; ++x) {
+        const uint8_t* s = spare + 4 * x;
+        // Without the Adobe marker the samples are plain ink amounts.
+        const unsigned k = r.inverted ? s[3] : 255u - s[3];
+        for (int c = 0; c < 3; ++c) {
+          const unsigned v = r.inverted ? s[c] : 255u - s[c];
+          row[3 * x + c] = static_cast<uint8_t>((v * k + 127) / 255);
+        }
+      }
+    }
+    if ((y & 63) == 0 && *cancel && (*cancel)()) {
+      r.cancelled = true;
+      return false;
+    }
+  }
+  jpeg_finish_decompress(&r.cinfo);
+  return true;
+}
+
+}  // namespace
+
+Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+  JpegRead r{};
+  r.cinfo.err = jpeg_std_error(&r.err);
+  r.err.error_exit = OnError;
+  r.err.emit_message = OnMessage;
+  r.cinfo.client_data = &r;
+  const bool created = Create(r);
+  struct Cleanup {
+    jpeg_decompress_struct& cinfo;
+    ~Cleanup() { jpeg_destroy_decompress(&cinfo); }
+  } cleanup{r.cinfo};
+  if (!created) throw Failure(kExitInput, path, std::string("cannot start the JPEG decoder: ") + r.message);
+
+  if (!ReadHeader(r, file)) throw Failure(kExitInput, path, std::string("not a valid JPEG file: ") + r.message);
+  const int channels = 3;
+  CheckDimensions(path, r.cinfo.image_width, r.cinfo.image_height, channels, limits);
+  // Progressive files keep every coefficient until the end; this caps that
+  // store, and with no backing store a file that needs more is refused.
+  r.cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(limits.maxBytes, LONG_MAX));
+  r.progress.progress_monitor = OnProgress;
+  r.cinfo.progress = &r.progress;
+  if (!Start(r)) throw Failure(kExitInput, path, std::string("corrupt JPEG file: ") + r.message);
+  if (r.cinfo.output_components != (r.cmyk ? 4 : r.cinfo.out_color_space == JCS_GRAYSCALE ? 1 : 3)) {
+    throw Failure(kExitInput, path, "unsupported JPEG colour layout");
+  }
+
+  Image image(static_cast<int32_t>(r.cinfo.output_width), static_cast<int32_t>(r.cinfo.output_height), channels);
+  std::vector<uint8_t> spare(r.cmyk ? static_cast<size_t>(r.cinfo.output_width) * 4 : 0);
+  if (!ReadRows(r, image.pixels.data(), image.RowBytes(), spare.data(), &cancel)) {
+    if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
+    throw Failure(kExitInput, path, std::string("corrupt or truncated JPEG file: ") + r.message);
+  }
+  return image;
+}
+
+}  // namespace gm::cli

@@ -1,0 +1,218 @@
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "cli/Codec.h"
+
+namespace gm::cli {
+
+namespace {
+
+struct TiffMessages {
+  char error[256] = {};
+};
+
+int OnTiffError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  auto* messages = static_cast<TiffMessages*>(user);
+  if (messages->error[0] == 0) {  // the first error is the cause, later ones its echoes
+    char text[200];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::snprintf(messages->error, sizeof messages->error, "%s%s%s", module ? module : "", module ? ": " : "", text);
+  }
+  return 1;
+}
+
+int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct Layout {
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
+  uint16_t extraCount = 0;
+  bool tiled = false;
+};
+
+class TiffReader {
+ public:
+  TiffReader(TIFF* tif, const std::string& path, const CancelCheck& cancel, TiffMessages& messages)
+      : tif_(tif), path_(path), cancel_(cancel), messages_(messages) {}
+
+  Layout ReadLayout() {
+    Layout l;
+    TIFFGetField(tif_, TIFFTAG_IMAGEWIDTH, &l.width);
+    TIFFGetField(tif_, TIFFTAG_IMAGELENGTH, &l.height);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_BITSPERSAMPLE, &l.bits);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_SAMPLESPERPIXEL, &l.samples);
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_PLANARCONFIG, &l.planar);
+    if (!TIFFGetField(tif_, TIFFTAG_PHOTOMETRIC, &l.photometric)) l.photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t* kinds = nullptr;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &l.extraCount, &kinds);
+    l.tiled = TIFFIsTiled(tif_);
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
+    if (l.photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG) {
+      TIFFSetField(tif_, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);  // the codec hands out RGB
+      l.photometric = PHOTOMETRIC_RGB;
+    }
+    return l;
+  }
+
+  static bool Direct(const Layout& l) {
+    if (l.bits != 8) return false;
+    if (l.photometric == PHOTOMETRIC_MINISBLACK || l.photometric == PHOTOMETRIC_MINISWHITE) return l.samples >= 1;
+    return l.photometric == PHOTOMETRIC_RGB && l.samples >= 3;
+  }
+
+  static int Channels(const Layout& l) {
+    const bool grey = l.photometric != PHOTOMETRIC_RGB;
+    const int colour = grey ? 1 : 3;
+    return (l.samples > colour && l.extraCount > 0) || l.samples == colour + 1 ? 4 : 3;
+  }
+
+  // 8-bit grey, grey + alpha, RGB and RGBA, strips or tiles, either planar layout.
+  void ReadDirect(const Layout& l, Image& image) {
+    const bool grey = l.photometric != PHOTOMETRIC_RGB;
+    const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
+    const uint32_t blockWidth = l.tiled ? TileField(TIFFTAG_TILEWIDTH) : l.width;
+    const uint32_t blockHeight = l.tiled ? TileField(TIFFTAG_TILELENGTH) : 1;
+    const int planes = l.planar == PLANARCONFIG_SEPARATE ? l.samples : 1;
+    const int perPixel = l.planar == PLANARCONFIG_SEPARATE ? 1 : l.samples;
+    const tmsize_t blockBytes = l.tiled ? TIFFTileSize(tif_) : TIFFScanlineSize(tif_);
+    const uint64_t needed = uint64_t{blockWidth} * blockHeight * static_cast<uint64_t>(perPixel);
+    if (blockBytes <= 0 || static_cast<uint64_t>(blockBytes) < needed) Fail("inconsistent TIFF layout");
+    std::vector<uint8_t> block(static_cast<size_t>(blockBytes));
+
+    // Which of the file's samples feeds each channel of the image; -1 for none.
+    int source[4] = {0, 1, 2, -1};
+    if (grey) {
+      source[1] = source[2] = 0;
+      source[3] = image.channels == 4 ? 1 : -1;
+    } else if (image.channels == 4) {
+      source[3] = 3;
+    }
+
+    for (int plane = 0; plane < planes; ++plane) {
+      for (uint32_t top = 0; top < l.height; top += blockHeight) {
+        for (uint32_t left = 0; left < l.width; left += blockWidth) {
+          const auto sample = static_cast<uint16_t>(plane);
+          const tmsize_t got = l.tiled ? TIFFReadTile(tif_, block.data(), left, top, 0, sample)
+                                       : (TIFFReadScanline(tif_, block.data(), top, sample) == 1 ? blockBytes : -1);
+          if (got < 0) Fail("corrupt or truncated TIFF file");
+          const uint32_t rows = std::min(blockHeight, l.height - top);
+          const uint32_t cols = std::min(blockWidth, l.width - left);
+          for (uint32_t y = 0; y < rows; ++y) {
+            const uint8_t* src = block.data() + static_cast<size_t>(y) * blockWidth * perPixel;
+            uint8_t* dst = image.At(static_cast<int32_t>(left), static_cast<int32_t>(top + y));
+            for (uint32_t x = 0; x < cols; ++x, src += perPixel, dst += image.channels) {
+              for (int c = 0; c < image.channels; ++c) {
+                const int s = source[c];
+                if (planes > 1 ? s != plane : s < 0) continue;
+                uint8_t v = src[planes > 1 ? 0 : s];
+                if (invert && c < 3) v = static_cast<uint8_t>(255 - v);
+                dst[c] = v;
+              }
+            }
+          }
+          if (!l.tiled && (top & 63) == 0) PollCancel();
+        }
+        if (l.tiled) PollCancel();
+      }
+    }
+  }
+
+  // Everything else libtiff can turn into RGBA (palette, 16-bit, CMYK, ...),
+  // a band of rows at a time.
+  void ReadConverted(const Layout& l, Image& image) {
+    char reason[1024] = {};
+    if (!TIFFRGBAImageOK(tif_, reason)) Fail(std::string("unsupported TIFF image: ") + reason);
+    TIFFRGBAImage img{};
+    if (!TIFFRGBAImageBegin(&img, tif_, 0, reason)) Fail(std::string("unsupported TIFF image: ") + reason);
+    struct End {
+      TIFFRGBAImage& img;
+      ~End() { TIFFRGBAImageEnd(&img); }
+    } end{img};
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    constexpr uint32_t kBand = 64;
+    std::vector<uint32_t> raster(static_cast<size_t>(l.width) * kBand);
+    for (uint32_t top = 0; top < l.height; top += kBand) {
+      const uint32_t rows = std::min(kBand, l.height - top);
+      img.row_offset = static_cast<int>(top);
+      img.col_offset = 0;
+      if (!TIFFRGBAImageGet(&img, raster.data(), l.width, rows)) Fail("corrupt or truncated TIFF file");
+      for (uint32_t y = 0; y < rows; ++y) {
+        const uint32_t* src = raster.data() + static_cast<size_t>(y) * l.width;
+        uint8_t* dst = image.At(0, static_cast<int32_t>(top + y));
+        for (uint32_t x = 0; x < l.width; ++x, dst += image.channels) {
+          dst[0] = static_cast<uint8_t>(TIFFGetR(src[x]));
+          dst[1] = static_cast<uint8_t>(TIFFGetG(src[x]));
+          dst[2] = static_cast<uint8_t>(TIFFGetB(src[x]));
+          if (image.channels == 4) dst[3] = static_cast<uint8_t>(TIFFGetA(src[x]));
+        }
+      }
+      PollCancel();
+    }
+  }
+
+  [[noreturn]] void Fail(const std::string& what) {
+    const std::string detail = messages_.error[0] ? std::string(" (") + messages_.error + ")" : "";
+    throw Failure(kExitInput, path_, what + detail);
+  }
+
+ private:
+  uint32_t TileField(ttag_t tag) {
+    uint32_t v = 0;
+    TIFFGetField(tif_, tag, &v);
+    if (v == 0) Fail("corrupt TIFF tile size");
+    return v;
+  }
+  void PollCancel() {
+    if (cancel_ && cancel_()) throw Failure(kExitCancelled, path_, "cancelled");
+  }
+
+  TIFF* tif_;
+  const std::string& path_;
+  const CancelCheck& cancel_;
+  TiffMessages& messages_;
+};
+
+}  // namespace
+
+Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+  TiffMessages messages;
+  std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+  if (!options) throw Failure(kExitInput, path, "out of memory");
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnTiffError, &messages);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnTiffWarning, nullptr);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
+                                      static_cast<tmsize_t>(std::min<uint64_t>(limits.maxBytes, INT64_MAX)));
+  // libtiff closes the descriptor it is given: hand it a copy.
+  const int own = ::dup(fd);
+  if (own < 0) throw Failure(kExitInput, path, std::strerror(errno));
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFFdOpenExt(own, path.c_str(), "rm", options.get()), TIFFClose);
+  if (!tif) {
+    ::close(own);
+    throw Failure(kExitInput, path,
+                  std::string("not a valid TIFF file") + (messages.error[0] ? std::string(": ") + messages.error : ""));
+  }
+
+  TiffReader reader(tif.get(), path, cancel, messages);
+  const Layout layout = reader.ReadLayout();
+  const bool direct = TiffReader::Direct(layout);
+  const int channels = direct ? TiffReader::Channels(layout) : (layout.extraCount > 0 ? 4 : 3);
+  CheckDimensions(path, layout.width, layout.height, channels, limits);
+
+  Image image(static_cast<int32_t>(layout.width), static_cast<int32_t>(layout.height), channels);
+  if (direct) {
+    reader.ReadDirect(layout, image);
+  } else {
+    reader.ReadConverted(layout, image);
+  }
+  return image;
+}
+
+}  // namespace gm::cli

@@ -1,0 +1,164 @@
+#include "cli/Options.h"
+
+#include <charconv>
+#include <vector>
+
+#include "cli/Failure.h"
+#include "cli/Units.h"
+
+namespace gm::cli {
+
+namespace {
+
+[[noreturn]] void Usage(const std::string& what, const std::string& reason) {
+  throw Failure(kExitUsage, what, reason + " (see glyphmosaic --help)");
+}
+
+std::optional<int64_t> ParseInt(std::string_view text) {
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return v;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) return parts;
+    start = at + 1;
+  }
+}
+
+VRect ParseRect(const std::string& text) {
+  const auto parts = Split(text, ',');
+  int64_t v[4] = {};
+  bool ok = parts.size() == 4;
+  for (size_t i = 0; ok && i < 4; ++i) {
+    const auto n = ParseInt(parts[i]);
+    ok = n && *n >= 0 && *n <= INT32_MAX;
+    if (ok) v[i] = *n;
+  }
+  if (!ok) Usage("--rect " + text, "expects TOP,LEFT,BOTTOM,RIGHT, four whole numbers from 0");
+  if (v[2] <= v[0] || v[3] <= v[1]) Usage("--rect " + text, "BOTTOM must exceed TOP and RIGHT must exceed LEFT");
+  return VRect{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]), static_cast<int32_t>(v[2]),
+               static_cast<int32_t>(v[3])};
+}
+
+void ParseTile(const std::string& text, Options& options) {
+  const auto parts = Split(text, 'x');
+  std::optional<int64_t> w, h;
+  if (parts.size() == 2) {
+    w = ParseInt(parts[0]);
+    h = ParseInt(parts[1]);
+  }
+  if (!w || !h || *w < 1 || *h < 1 || *w > INT16_MAX || *h > INT16_MAX) {
+    Usage("--tile " + text, "expects WIDTHxHEIGHT, each from 1 to 32767");
+  }
+  options.tileWidth = static_cast<int16_t>(*w);
+  options.tileHeight = static_cast<int16_t>(*h);
+}
+
+}  // namespace
+
+Options ParseOptions(std::span<const std::string> args) {
+  Options options;
+  std::vector<std::string> positional;
+  bool optionsDone = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsDone || arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsDone = true;
+      continue;
+    }
+    std::optional<std::string> inlineValue;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) Usage(arg, "needs a value");
+      return args[++i];
+    };
+    auto flag = [&](bool& target) {
+      if (inlineValue) Usage(arg, "takes no value");
+      target = true;
+    };
+
+    if (arg == "-h" || arg == "--help") {
+      flag(options.help);
+    } else if (arg == "--version") {
+      flag(options.version);
+    } else if (arg == "--about") {
+      flag(options.about);
+    } else if (arg == "-q" || arg == "--quiet") {
+      flag(options.quiet);
+    } else if (arg == "--text") {
+      options.text = value();
+    } else if (arg == "--rect") {
+      options.rect = ParseRect(value());
+    } else if (arg == "--tile") {
+      ParseTile(value(), options);
+    } else if (arg == "--columns") {
+      const std::string v = value();
+      const auto n = ParseInt(v);
+      if (!n || *n < 1 || *n > 250'000) Usage("--columns " + v, "expects a whole number from 1 to 250000");
+      options.columns = static_cast<int32_t>(*n);
+    } else if (arg == "--max-memory") {
+      const std::string v = value();
+      const auto bytes = ParseBytes(v);
+      if (!bytes || *bytes == 0) Usage("--max-memory " + v, "expects a size such as 512M or 4G");
+      options.maxMemory = *bytes;
+    } else if (arg == "--quality") {
+      const std::string v = value();
+      const auto n = ParseInt(v);
+      if (!n || *n < 1 || *n > 100) Usage("--quality " + v, "expects a JPEG quality from 1 to 100");
+      options.quality = static_cast<int>(*n);
+    } else {
+      Usage(arg, "unknown option");
+    }
+  }
+
+  if (options.help || options.version || options.about) return options;
+  const size_t wanted = options.text ? 1 : 2;
+  if (positional.size() < wanted) Usage("glyphmosaic", options.text ? "missing INPUT" : "missing INPUT or OUTPUT");
+  if (positional.size() > 2) Usage(positional[2], "one input and one output only");
+  options.input = positional[0];
+  if (positional.size() == 2) options.output = positional[1];
+  return options;
+}
+
+const char* UsageText() {
+  return R"(Usage: glyphmosaic [options] INPUT OUTPUT
+       glyphmosaic [options] --text FILE INPUT [OUTPUT]
+
+Redraws an image as text art with the GlyphMosaic filter plug-in, run by a
+built-in host exactly as a host application runs it.
+
+  INPUT                  PNG, JPEG or TIFF (recognised by content)
+  OUTPUT                 .png, .tif/.tiff or .jpg/.jpeg; same size as INPUT
+  --text FILE            also write the drawn glyphs as text, one line per
+                         cell row; FILE - is standard output
+  --rect T,L,B,R         filter only this rectangle (top, left, bottom, right)
+  --tile WxH             the host's preferred tile size (default 256x256)
+  --columns N            scale the image first so the art is N cells wide
+  --max-memory SIZE      refuse images needing more memory (default 4G)
+  --quality N            JPEG output quality, 1 to 100 (default 95)
+  -q, --quiet            no progress bar
+  --about                print the plug-in's about text
+  --version              print the version
+  -h, --help             print this help
+
+Exit codes: 0 done, 1 usage, 2 cannot read or decode INPUT, 3 cannot write
+the output, 4 the filter reported an error, 130 cancelled.
+)";
+}
+
+}  // namespace gm::cli

@@ -1,0 +1,25 @@
+// The whole command: options in, exit code out. main() only adds the signal
+// handling; tests can run it in-process.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "cli/Failure.h"
+
+namespace gm::cli {
+
+struct ToolIO {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  bool errIsTerminal = false;  // draw a progress bar
+  CancelCheck cancel;          // read by the host's abortProc and the codecs
+};
+
+int RunTool(std::span<const std::string> args, const ToolIO& io);
+
+// "filterBadParameters" for -30100 and so on; empty for codes without a name.
+std::string ResultName(int code);
+
+}  // namespace gm::cli
