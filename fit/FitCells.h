@@ -1,0 +1,132 @@
+// The cell walk every fast variant shares. Each variant includes this from its
+// own source file, compiled for its own instruction set, and supplies three
+// steps as static members of a struct:
+//   MaskRow(src, groups, bits)     threshold 8·groups pixels into row bytes
+//                                  (bit j of bits[k] = pixel 8k + j is light);
+//   WidenRow(bits, groups, dst, v) write 8·groups pixels: v where the bit is
+//                                  set, 0 elsewhere, on all three samples;
+//   BestGlyph(rows, n)             the glyph the plain kernel picks for the cell
+//                                  whose row bytes are rows[0..11][n].
+// Each step reads and writes exactly the pixels it is given, never past them.
+//
+// Everything here has internal linkage: each variant gets its own copy, so the
+// linker can never hand one instruction set's code to another's caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "fit/FitTables.h"
+#include "fit/GlyphTable.h"
+
+namespace {
+
+constexpr std::ptrdiff_t kCellBytes = 24;  // 8 pixels × 3 samples
+// Cells handled per pass over a band: 12 rows × 64 cells of pixels (18 KiB)
+// stay in the first-level cache between thresholding and drawing.
+constexpr uint32_t kChunkCells = 64;
+
+using CellRows = uint8_t[kGlyphHeight][kChunkCells];
+
+template <typename = void>
+bool IsLight(const uint8_t* p) {
+  return 3u * p[0] + 6u * p[1] + p[2] >= 1280u;
+}
+
+// Pixel-by-pixel threshold in place, for the few pixels of a row that do not
+// fill a group of 8.
+template <typename = void>
+void ThresholdPixelsInPlace(uint8_t* p, uint32_t count) {
+  for (uint32_t x = 0; x < count; ++x, p += 3) {
+    const uint8_t level = IsLight(p) ? 255 : 0;
+    p[0] = p[1] = p[2] = level;
+  }
+}
+
+template <typename = void>
+void MaskRowScalar(const uint8_t* src, uint32_t groups, uint8_t* bits) {
+  for (uint32_t k = 0; k < groups; ++k, src += kCellBytes) {
+    unsigned b = 0;
+    for (unsigned j = 0; j < 8; ++j) b |= static_cast<unsigned>(IsLight(src + 3 * j)) << j;
+    bits[k] = static_cast<uint8_t>(b);
+  }
+}
+
+// Index of the first largest of count unsigned bytes.
+template <typename = void>
+int FirstMaxIndex(const uint8_t* v, int count) {
+  int best = 0;
+  for (int g = 1; g < count; ++g) {
+    if (v[g] > v[best]) best = g;
+  }
+  return best;
+}
+
+template <class Isa>
+void ThresholdRun(uint8_t* p, uint32_t pixels) {
+  uint8_t bits[kChunkCells];
+  while (pixels >= 8) {
+    const uint32_t groups = pixels / 8 < kChunkCells ? pixels / 8 : kChunkCells;
+    Isa::MaskRow(p, groups, bits);
+    Isa::WidenRow(bits, groups, p, 255);
+    p += groups * kCellBytes;
+    pixels -= groups * 8;
+  }
+  ThresholdPixelsInPlace(p, pixels);
+}
+
+// Thresholds, scores and draws up to kChunkCells cells of one band of 12 rows
+// in a single pass over their pixels.
+template <class Isa>
+void FitChunk(uint8_t* first, int32_t rowBytes, uint32_t cells) {
+  CellRows rows;
+  uint8_t best[kChunkCells];
+  uint8_t glyphRow[kChunkCells];
+  uint8_t* row = first;
+  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) Isa::MaskRow(row, cells, rows[i]);
+
+  // Neighbouring cells of a photo are often alike (flat sky, shadow), so a
+  // cell equal to the previous one takes its glyph without scoring.
+  uint8_t last[kGlyphHeight] = {};
+  int lastGlyph = -1;
+  for (uint32_t n = 0; n < cells; ++n) {
+    uint8_t cell[kGlyphHeight];
+    for (int i = 0; i < kGlyphHeight; ++i) cell[i] = rows[i][n];
+    if (lastGlyph < 0 || std::memcmp(cell, last, sizeof cell) != 0) {
+      lastGlyph = Isa::BestGlyph(rows, n);
+      std::memcpy(last, cell, sizeof cell);
+    }
+    best[n] = static_cast<uint8_t>(lastGlyph);
+  }
+
+  row = first;
+  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
+    for (uint32_t n = 0; n < cells; ++n) glyphRow[n] = GlyphTable[best[n]][i];
+    Isa::WidenRow(glyphRow, cells, row, 192);
+  }
+}
+
+template <class Isa>
+void FitCells(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes) {
+  const uint32_t cellColumns = width / kGlyphWidth;
+  const uint32_t cellRows = height / kGlyphHeight;
+  const uint32_t strip = width % kGlyphWidth;
+  const std::ptrdiff_t bandBytes = static_cast<std::ptrdiff_t>(rowBytes) * kGlyphHeight;
+
+  uint8_t* band = pixels;
+  for (uint32_t m = 0; m < cellRows; ++m, band += bandBytes) {
+    for (uint32_t n = 0; n < cellColumns; n += kChunkCells) {
+      const uint32_t cells = cellColumns - n < kChunkCells ? cellColumns - n : kChunkCells;
+      FitChunk<Isa>(band + static_cast<std::ptrdiff_t>(n) * kCellBytes, rowBytes, cells);
+    }
+    if (strip != 0) {
+      uint8_t* row = band + static_cast<std::ptrdiff_t>(cellColumns) * kCellBytes;
+      for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) ThresholdPixelsInPlace(row, strip);
+    }
+  }
+  uint8_t* row = band;
+  for (uint32_t y = cellRows * kGlyphHeight; y < height; ++y, row += rowBytes) ThresholdRun<Isa>(row, width);
+}
+
+}  // namespace

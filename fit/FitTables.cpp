@@ -1,0 +1,31 @@
+#include "fit/FitTables.h"
+
+#include <bit>
+
+namespace {
+
+constexpr int kMostStrokes = 45;
+
+void Build(FitTables& t) {
+  for (int g = 0; g < kGlyphLanes; ++g) {
+    int strokes = 0;
+    for (int i = 0; i < kGlyphHeight; ++i) {
+      const unsigned row = g < kGlyphCount ? GlyphTable[g][i] : 0u;
+      strokes += std::popcount(row);
+      for (unsigned v = 0; v < 256; ++v) t.rowGain[i][v][g] = static_cast<uint8_t>(3 * std::popcount(row & v));
+    }
+    t.bias[g] = g < kGlyphCount ? static_cast<uint8_t>(kMostStrokes - strokes) : 0;
+  }
+  for (unsigned v = 0; v < 256; ++v) {
+    for (int k = 0; k < 24; ++k) t.widen[v][k] = (v >> (k / 3)) & 1u ? 0xFF : 0x00;
+  }
+}
+
+}  // namespace
+
+const FitTables& GetFitTables() {
+  static FitTables tables;
+  static const bool built = (Build(tables), true);
+  (void)built;
+  return tables;
+}
