@@ -20,6 +20,8 @@ struct Avx2 {
   // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
   // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
   // summed as 3R + 6G + B by two multiply-adds.
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
+
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
                                             4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
@@ -38,7 +40,7 @@ struct Avx2 {
 
   // Four row bytes (32 pixels, 96 samples) per step: each sample picks its
   // pixel's row byte by a shuffle and tests its bit.
-  static void WidenRow(const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
+  static void WidenRow(const FitTables& t, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     alignas(32) static const uint8_t kByteOf[3][32] = {
         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1},
         {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
@@ -64,12 +66,10 @@ struct Avx2 {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * q), _mm256_and_si256(set, fill));
       }
     }
-    const FitTables& t = GetFitTables();
     for (; k < groups; ++k, dst += kCellBytes) WidenGroup(t, bits[k], dst, _mm256_castsi256_si128(fill));
   }
 
-  static int BestGlyph(const CellRows& rows, uint32_t n) {
-    const FitTables& t = GetFitTables();
+  static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kVectors = kGlyphLanes / 32;
     __m256i sum[kVectors];
     for (int v = 0; v < kVectors; ++v)

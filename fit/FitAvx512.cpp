@@ -56,9 +56,20 @@ struct Avx512 {
     if (k < groups) bits[k] = static_cast<uint8_t>(Light16(src, 8));
   }
 
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) {
+    const __mmask64 valid = FirstBytes(cells - 1);
+    __mmask64 same = valid;
+    for (int i = 0; i < kGlyphHeight; ++i) {
+      const __m512i left = _mm512_maskz_loadu_epi8(valid, rows[i]);
+      const __m512i right = _mm512_maskz_loadu_epi8(valid, rows[i] + 1);
+      same &= _mm512_cmpeq_epi8_mask(left, right);
+    }
+    return static_cast<uint64_t>(same) << 1;
+  }
+
   // Eight row bytes (64 pixels, 192 samples) per step: each sample picks its
   // pixel's row byte by a shuffle and tests its bit.
-  static void WidenRow(const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
+  static void WidenRow(const FitTables&, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     const __m512i fill = _mm512_set1_epi8(static_cast<char>(value));
     for (uint32_t k = 0; k < groups; k += 8, dst += 8 * kCellBytes) {
       const uint32_t count = groups - k < 8 ? groups - k : 8;
@@ -75,8 +86,7 @@ struct Avx512 {
     }
   }
 
-  static int BestGlyph(const CellRows& rows, uint32_t n) {
-    const FitTables& t = GetFitTables();
+  static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     __m512i low = _mm512_loadu_si512(t.bias);
     __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.bias + 64));
     for (int i = 0; i < kGlyphHeight; ++i) {

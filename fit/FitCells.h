@@ -1,12 +1,13 @@
 // The cell walk every fast variant shares. Each variant includes this from its
-// own source file, compiled for its own instruction set, and supplies three
+// own source file, compiled for its own instruction set, and supplies its
 // steps as static members of a struct:
 //   MaskRow(src, groups, bits)     threshold 8·groups pixels into row bytes
 //                                  (bit j of bits[k] = pixel 8k + j is light);
-//   WidenRow(bits, groups, dst, v) write 8·groups pixels: v where the bit is
+//   WidenRow(t, bits, groups, dst, v) write 8·groups pixels: v where the bit is
 //                                  set, 0 elsewhere, on all three samples;
-//   BestGlyph(rows, n)             the glyph the plain kernel picks for the cell
-//                                  whose row bytes are rows[0..11][n].
+//   BestGlyph(t, rows, n)          the glyph the plain kernel picks for the cell
+//                                  whose row bytes are rows[0..11][n];
+//   SameAsLeft(rows, cells)        which cells repeat the one before them.
 // Each step reads and writes exactly the pixels it is given, never past them.
 //
 // Everything here has internal linkage: each variant gets its own copy, so the
@@ -23,11 +24,13 @@
 namespace {
 
 constexpr std::ptrdiff_t kCellBytes = 24;  // 8 pixels × 3 samples
-// Cells handled per pass over a band: 12 rows × 64 cells of pixels (18 KiB)
+// Cells handled per pass over a band (at most 64, one bit each in a mask): 12 rows × 64 cells of pixels (18 KiB)
 // stay in the first-level cache between thresholding and drawing.
 constexpr uint32_t kChunkCells = 64;
 
-using CellRows = uint8_t[kGlyphHeight][kChunkCells];
+// Row i of a chunk's cells: byte n holds the light pixels of that row of
+// cell n. The spare bytes let a variant read a whole vector past the end.
+using CellRows = uint8_t[kGlyphHeight][kChunkCells + 16];
 
 template <typename = void>
 bool IsLight(const uint8_t* p) {
@@ -64,12 +67,12 @@ int FirstMaxIndex(const uint8_t* v, int count) {
 }
 
 template <class Isa>
-void ThresholdRun(uint8_t* p, uint32_t pixels) {
+void ThresholdRun(const FitTables& t, uint8_t* p, uint32_t pixels) {
   uint8_t bits[kChunkCells];
   while (pixels >= 8) {
     const uint32_t groups = pixels / 8 < kChunkCells ? pixels / 8 : kChunkCells;
     Isa::MaskRow(p, groups, bits);
-    Isa::WidenRow(bits, groups, p, 255);
+    Isa::WidenRow(t, bits, groups, p, 255);
     p += groups * kCellBytes;
     pixels -= groups * 8;
   }
@@ -78,32 +81,46 @@ void ThresholdRun(uint8_t* p, uint32_t pixels) {
 
 // Thresholds, scores and draws up to kChunkCells cells of one band of 12 rows
 // in a single pass over their pixels.
+// Bit n (n ≥ 1) set when cell n has the same 12 row bytes as cell n − 1.
+template <typename = void>
+uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
+  uint64_t same = 0;
+  for (uint32_t n = 1; n < cells; ++n) {
+    bool equal = true;
+    for (int i = 0; i < kGlyphHeight && equal; ++i) equal = rows[i][n] == rows[i][n - 1];
+    same |= uint64_t{equal} << n;
+  }
+  return same;
+}
+
+// Twelve rows at a time are more streams than the hardware prefetcher
+// follows, so each chunk asks for the pixels of the next one, up to `ahead`
+// bytes further along the same rows (never past their pixels).
 template <class Isa>
-void FitChunk(uint8_t* first, int32_t rowBytes, uint32_t cells) {
+void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, std::ptrdiff_t ahead) {
   CellRows rows;
   uint8_t best[kChunkCells];
   uint8_t glyphRow[kChunkCells];
   uint8_t* row = first;
-  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) Isa::MaskRow(row, cells, rows[i]);
+  const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(cells) * kCellBytes;
+  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
+    for (std::ptrdiff_t b = 0; b < ahead; b += 64) __builtin_prefetch(row + size + b, 1);
+    Isa::MaskRow(row, cells, rows[i]);
+  }
 
   // Neighbouring cells of a photo are often alike (flat sky, shadow), so a
   // cell equal to the previous one takes its glyph without scoring.
-  uint8_t last[kGlyphHeight] = {};
-  int lastGlyph = -1;
+  const uint64_t same = Isa::SameAsLeft(rows, cells);
+  int glyph = 0;
   for (uint32_t n = 0; n < cells; ++n) {
-    uint8_t cell[kGlyphHeight];
-    for (int i = 0; i < kGlyphHeight; ++i) cell[i] = rows[i][n];
-    if (lastGlyph < 0 || std::memcmp(cell, last, sizeof cell) != 0) {
-      lastGlyph = Isa::BestGlyph(rows, n);
-      std::memcpy(last, cell, sizeof cell);
-    }
-    best[n] = static_cast<uint8_t>(lastGlyph);
+    if (!((same >> n) & 1)) glyph = Isa::BestGlyph(t, rows, n);
+    best[n] = static_cast<uint8_t>(glyph);
   }
 
   row = first;
   for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
     for (uint32_t n = 0; n < cells; ++n) glyphRow[n] = GlyphTable[best[n]][i];
-    Isa::WidenRow(glyphRow, cells, row, 192);
+    Isa::WidenRow(t, glyphRow, cells, row, 192);
   }
 }
 
@@ -113,12 +130,15 @@ void FitCells(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes
   const uint32_t cellRows = height / kGlyphHeight;
   const uint32_t strip = width % kGlyphWidth;
   const std::ptrdiff_t bandBytes = static_cast<std::ptrdiff_t>(rowBytes) * kGlyphHeight;
+  const FitTables& t = GetFitTables();
 
   uint8_t* band = pixels;
   for (uint32_t m = 0; m < cellRows; ++m, band += bandBytes) {
     for (uint32_t n = 0; n < cellColumns; n += kChunkCells) {
       const uint32_t cells = cellColumns - n < kChunkCells ? cellColumns - n : kChunkCells;
-      FitChunk<Isa>(band + static_cast<std::ptrdiff_t>(n) * kCellBytes, rowBytes, cells);
+      const uint32_t next = cellColumns - n - cells < kChunkCells ? cellColumns - n - cells : kChunkCells;
+      FitChunk<Isa>(t, band + static_cast<std::ptrdiff_t>(n) * kCellBytes, rowBytes, cells,
+                    static_cast<std::ptrdiff_t>(next) * kCellBytes);
     }
     if (strip != 0) {
       uint8_t* row = band + static_cast<std::ptrdiff_t>(cellColumns) * kCellBytes;
@@ -126,7 +146,7 @@ void FitCells(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes
     }
   }
   uint8_t* row = band;
-  for (uint32_t y = cellRows * kGlyphHeight; y < height; ++y, row += rowBytes) ThresholdRun<Isa>(row, width);
+  for (uint32_t y = cellRows * kGlyphHeight; y < height; ++y, row += rowBytes) ThresholdRun<Isa>(t, row, width);
 }
 
 }  // namespace

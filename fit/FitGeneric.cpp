@@ -15,10 +15,11 @@ uint64_t Load64(const uint8_t* p) {
 void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 struct Generic {
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
+
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) { MaskRowScalar(src, groups, bits); }
 
-  static void WidenRow(const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
-    const FitTables& t = GetFitTables();
+  static void WidenRow(const FitTables& t, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     const uint64_t fill = value * 0x0101010101010101ull;
     for (uint32_t k = 0; k < groups; ++k, dst += kCellBytes) {
       const uint8_t* mask = t.widen[bits[k]];
@@ -27,8 +28,7 @@ struct Generic {
   }
 
   // The lanes never exceed 135, so whole words add without carrying across.
-  static int BestGlyph(const CellRows& rows, uint32_t n) {
-    const FitTables& t = GetFitTables();
+  static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kWords = kGlyphLanes / 8;
     uint64_t sum[kWords];
     for (int w = 0; w < kWords; ++w) sum[w] = Load64(t.bias + 8 * w);

@@ -9,10 +9,11 @@
 namespace {
 
 struct Sse2 {
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
+
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) { MaskRowScalar(src, groups, bits); }
 
-  static void WidenRow(const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
-    const FitTables& t = GetFitTables();
+  static void WidenRow(const FitTables& t, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
     for (uint32_t k = 0; k < groups; ++k, dst += kCellBytes) {
       const uint8_t* mask = t.widen[bits[k]];
@@ -23,8 +24,7 @@ struct Sse2 {
     }
   }
 
-  static int BestGlyph(const CellRows& rows, uint32_t n) {
-    const FitTables& t = GetFitTables();
+  static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kVectors = kGlyphLanes / 16;
     __m128i sum[kVectors];
     for (int v = 0; v < kVectors; ++v) sum[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.bias + 16 * v));
