@@ -46,4 +46,187 @@ void AccessSuiteHost::AddPlugin(void* plugin, uintptr_t firstWord, uintptr_t sec
   plugins_[plugin] = Entry{Info{{firstWord, secondWord, 0}}};
 }
 
+namespace {
+HandleSuiteHost* activeHandles = nullptr;
+PropertySuiteHost* activeProperties = nullptr;
+}  // namespace
+
+struct HandleSuiteHost::Callbacks {
+  static Handle New(int32_t size) {
+    HandleSuiteHost* host = activeHandles;
+    if (!host) return nullptr;
+    ++host->newCalls;
+    if (host->failNew || size < 0) return nullptr;
+    Handle made = host->Make(std::vector<uint8_t>(static_cast<size_t>(size)));
+    if (host->newUnlockable) host->MakeUnlockable(made);
+    return made;
+  }
+  static void Dispose(Handle handle) {
+    HandleSuiteHost* host = activeHandles;
+    if (!host) return;
+    Block* block = host->Find(handle);
+    if (!block || block->disposals > 0) {
+      ++host->badDisposals;
+      if (block) ++block->disposals;
+      return;
+    }
+    ++block->disposals;
+    block->bytes.clear();
+    block->bytes.shrink_to_fit();  // a read after disposal now shows up under the sanitizers
+  }
+  static void SetLock(Handle handle, uint8_t lock, char** address, uint8_t* oldLock) {
+    HandleSuiteHost* host = activeHandles;
+    Block* block = host ? host->Find(handle) : nullptr;
+    if (address) *address = nullptr;
+    if (!block || block->disposals > 0) return;
+    if (oldLock) *oldLock = block->locks > 0;
+    if (!lock) {
+      if (block->locks > 0) --block->locks;
+      return;
+    }
+    if (block->unlockable) return;
+    ++block->locks;
+    if (address && !block->bytes.empty()) *address = reinterpret_cast<char*>(block->bytes.data());
+  }
+  static int32_t GetSize(Handle handle) {
+    HandleSuiteHost* host = activeHandles;
+    Block* block = host ? host->Find(handle) : nullptr;
+    if (!block || block->disposals > 0) return 0;
+    if (block->sizeOverridden) return block->reportedSize;
+    return static_cast<int32_t>(block->bytes.size());
+  }
+  static void Unused() {}
+};
+
+HandleSuiteHost::HandleSuiteHost() { activeHandles = this; }
+
+HandleSuiteHost::~HandleSuiteHost() {
+  if (activeHandles == this) activeHandles = nullptr;
+}
+
+const HandleSuiteHost::Table* HandleSuiteHost::Suite() const {
+  static const Table table{Callbacks::New, Callbacks::Dispose, Callbacks::Unused, Callbacks::SetLock,
+                           Callbacks::GetSize};
+  return &table;
+}
+
+HandleSuiteHost::Block* HandleSuiteHost::Find(Handle handle) const {
+  for (const auto& block : blocks_) {
+    if (block.get() == handle) return block.get();
+  }
+  return nullptr;
+}
+
+HandleSuiteHost::Handle HandleSuiteHost::Make(const std::vector<uint8_t>& bytes) {
+  auto block = std::make_unique<Block>();
+  block->bytes = bytes;
+  blocks_.push_back(std::move(block));
+  return blocks_.back().get();
+}
+
+std::vector<uint8_t> HandleSuiteHost::Bytes(Handle handle) const {
+  const Block* block = Find(handle);
+  return block ? block->bytes : std::vector<uint8_t>{};
+}
+
+bool HandleSuiteHost::Known(Handle handle) const { return Find(handle) != nullptr; }
+
+int HandleSuiteHost::DisposeCount(Handle handle) const {
+  const Block* block = Find(handle);
+  return block ? block->disposals : 0;
+}
+
+int HandleSuiteHost::LockCount(Handle handle) const {
+  const Block* block = Find(handle);
+  return block ? block->locks : 0;
+}
+
+size_t HandleSuiteHost::Live() const {
+  size_t live = 0;
+  for (const auto& block : blocks_) live += block->disposals == 0;
+  return live;
+}
+
+void HandleSuiteHost::MakeUnlockable(Handle handle) {
+  if (Block* block = Find(handle)) block->unlockable = true;
+}
+
+void HandleSuiteHost::ReportSize(Handle handle, int32_t size) {
+  if (Block* block = Find(handle)) {
+    block->sizeOverridden = true;
+    block->reportedSize = size;
+  }
+}
+
+struct PropertySuiteHost::Callbacks {
+  static constexpr uint32_t kVendor = 0x3842494D;  // '8BIM'
+
+  static int16_t GetProperty(uint32_t vendor, uint32_t key, int32_t index, intptr_t* simple, Handle* complex) {
+    PropertySuiteHost* host = activeProperties;
+    if (!host) return kUndefined;
+    host->reads.emplace_back(key, index);
+    if (vendor != kVendor) return kBadVendor;
+    if (auto failure = host->readFailures_.find(key); failure != host->readFailures_.end()) return failure->second;
+    if (complex && host->withoutHandle_.count(key)) return 0;
+    auto found = host->values_.find({key, index});
+    if (found == host->values_.end()) return kUndefined;
+    const Value& value = found->second;
+    if (value.isHandle) {
+      if (!complex) return kUndefined;
+      *complex = host->handles_.Make(value.bytes);
+      if (host->unlockableHandles) host->handles_.MakeUnlockable(*complex);
+      host->lastHandle = *complex;
+    } else {
+      if (!simple) return kUndefined;
+      *simple = value.simple;
+    }
+    return 0;
+  }
+  static int16_t SetProperty(uint32_t vendor, uint32_t key, int32_t index, intptr_t simple, Handle complex) {
+    PropertySuiteHost* host = activeProperties;
+    if (!host) return kUndefined;
+    Written written{key, index, simple, complex != nullptr, {}};
+    if (complex) written.bytes = host->handles_.Bytes(complex);
+    host->writes.push_back(written);
+    if (vendor != kVendor) return kBadVendor;
+    if (auto failure = host->writeFailures_.find(key); failure != host->writeFailures_.end()) return failure->second;
+    Value& value = host->values_[{key, index}];
+    value.isHandle = complex != nullptr;
+    value.simple = simple;
+    value.bytes = written.bytes;
+    return 0;
+  }
+  static void Unused() {}
+};
+
+PropertySuiteHost::PropertySuiteHost(HandleSuiteHost& handles) : handles_(handles) { activeProperties = this; }
+
+PropertySuiteHost::~PropertySuiteHost() {
+  if (activeProperties == this) activeProperties = nullptr;
+}
+
+const PropertySuiteHost::Table* PropertySuiteHost::Suite() const {
+  static const Table table{Callbacks::Unused, Callbacks::GetProperty, Callbacks::SetProperty};
+  return &table;
+}
+
+void PropertySuiteHost::SetSimple(uint32_t key, int32_t index, intptr_t value) {
+  values_[{key, index}] = Value{false, value, {}};
+}
+
+void PropertySuiteHost::SetBytes(uint32_t key, int32_t index, std::vector<uint8_t> bytes) {
+  values_[{key, index}] = Value{true, 0, std::move(bytes)};
+}
+
+void PropertySuiteHost::FailRead(uint32_t key, int16_t code) { readFailures_[key] = code; }
+void PropertySuiteHost::FailWrite(uint32_t key, int16_t code) { writeFailures_[key] = code; }
+void PropertySuiteHost::ReadWithoutHandle(uint32_t key) { withoutHandle_.insert(key); }
+
+void PropertySuiteHost::ClearFaults() {
+  readFailures_.clear();
+  writeFailures_.clear();
+  withoutHandle_.clear();
+  unlockableHandles = false;
+}
+
 }  // namespace gm::host

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
 
 namespace gm::host {
 
@@ -47,6 +51,117 @@ class AccessSuiteHost {
     Info info;
   };
   std::map<void*, Entry> plugins_;
+  struct Callbacks;
+};
+
+
+// "Photoshop Handle Suite for Plug-ins", version 2: movable blocks with a real
+// size, a lock count and disposal, every one of them kept for inspection.
+class HandleSuiteHost {
+ public:
+  using Handle = void*;
+  struct Table {
+    Handle (*New)(int32_t size);
+    void (*Dispose)(Handle handle);
+    void (*unused3)();
+    void (*SetLock)(Handle handle, uint8_t lock, char** address, uint8_t* oldLock);
+    int32_t (*GetSize)(Handle handle);
+  };
+
+  HandleSuiteHost();
+  ~HandleSuiteHost();
+  HandleSuiteHost(const HandleSuiteHost&) = delete;
+  HandleSuiteHost& operator=(const HandleSuiteHost&) = delete;
+
+  const Table* Suite() const;
+
+  // A handle holding these bytes, as if the host had made it.
+  Handle Make(const std::vector<uint8_t>& bytes);
+  std::vector<uint8_t> Bytes(Handle handle) const;
+  bool Known(Handle handle) const;
+  int DisposeCount(Handle handle) const;
+  int LockCount(Handle handle) const;
+  // Handles made (by the host or through New) and not disposed of.
+  size_t Live() const;
+  // Dispose calls on a handle already disposed of, or never made here.
+  int badDisposals = 0;
+  int newCalls = 0;
+
+  // Fault injection.
+  bool failNew = false;                             // New gives no handle
+  bool newUnlockable = false;                       // New gives a handle that cannot be locked
+  void MakeUnlockable(Handle handle);               // locking it yields no pointer
+  void ReportSize(Handle handle, int32_t size);     // GetSize answers this instead
+
+ private:
+  struct Block {
+    std::vector<uint8_t> bytes;
+    int disposals = 0;
+    int locks = 0;
+    bool unlockable = false;
+    bool sizeOverridden = false;
+    int32_t reportedSize = 0;
+  };
+  Block* Find(Handle handle) const;
+  std::vector<std::unique_ptr<Block>> blocks_;
+  struct Callbacks;
+};
+
+// "Photoshop Property Suite for Plug-ins", version 1: a document model with a
+// value per (key, index), simple or held in a handle, and the calls made to it.
+class PropertySuiteHost {
+ public:
+  using Handle = void*;
+  struct Table {
+    void (*unused1)();
+    int16_t (*GetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t* simple, Handle* complex);
+    int16_t (*SetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t simple, Handle complex);
+  };
+  // What a write carried: the simple value and a copy of the handle's bytes.
+  struct Written {
+    uint32_t key;
+    int32_t index;
+    intptr_t simple;
+    bool hadHandle;
+    std::vector<uint8_t> bytes;
+  };
+  static constexpr int16_t kUndefined = -30901;  // no such property in the document
+  static constexpr int16_t kBadVendor = -30902;
+
+  explicit PropertySuiteHost(HandleSuiteHost& handles);
+  ~PropertySuiteHost();
+  PropertySuiteHost(const PropertySuiteHost&) = delete;
+  PropertySuiteHost& operator=(const PropertySuiteHost&) = delete;
+
+  const Table* Suite() const;
+
+  void SetSimple(uint32_t key, int32_t index, intptr_t value);
+  void SetBytes(uint32_t key, int32_t index, std::vector<uint8_t> bytes);
+  // Fault injection: a read or write of this key that answers with a code,
+  // a handle read that succeeds without a handle.
+  void FailRead(uint32_t key, int16_t code);
+  void FailWrite(uint32_t key, int16_t code);
+  void ReadWithoutHandle(uint32_t key);
+  void ClearFaults();
+  bool unlockableHandles = false;  // handles read out of the document refuse to lock
+
+  // Keys in the order the plug-in read them.
+  std::vector<std::pair<uint32_t, int32_t>> reads;
+  std::vector<Written> writes;
+  // The handle the last handle read gave out.
+  Handle lastHandle = nullptr;
+
+ private:
+  struct Value {
+    bool isHandle = false;
+    intptr_t simple = 0;
+    std::vector<uint8_t> bytes;
+  };
+  HandleSuiteHost& handles_;
+  std::map<std::pair<uint32_t, int32_t>, Value> values_;
+  std::map<uint32_t, int16_t> readFailures_;
+  std::map<uint32_t, int16_t> writeFailures_;
+  std::set<uint32_t> withoutHandle_;
   struct Callbacks;
 };
 
