@@ -18,6 +18,7 @@ struct PngRead {
   png_structp png = nullptr;
   png_infop info = nullptr;
   char message[256] = {};
+  char warning[128] = {};  // libpng explains some errors only in a warning just before
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int channels = 0;
@@ -27,11 +28,18 @@ struct PngRead {
 
 void OnPngError(png_structp png, png_const_charp text) {
   auto* read = static_cast<PngRead*>(png_get_error_ptr(png));
-  std::snprintf(read->message, sizeof read->message, "%s", text);
+  if (read->warning[0]) {
+    std::snprintf(read->message, sizeof read->message, "%s (%s)", text, read->warning);
+  } else {
+    std::snprintf(read->message, sizeof read->message, "%s", text);
+  }
   png_longjmp(png, 1);
 }
 
-void OnPngWarning(png_structp, png_const_charp) {}
+void OnPngWarning(png_structp png, png_const_charp text) {
+  auto* read = static_cast<PngRead*>(png_get_error_ptr(png));
+  std::snprintf(read->warning, sizeof read->warning, "%s", text);
+}
 
 bool ReadHeader(PngRead& r, std::FILE* file) {
   if (setjmp(png_jmpbuf(r.png))) return false;

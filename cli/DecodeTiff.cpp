@@ -18,12 +18,17 @@ struct TiffMessages {
   char error[256] = {};
 };
 
-int OnTiffError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+int OnTiffError(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
   auto* messages = static_cast<TiffMessages*>(user);
   if (messages->error[0] == 0) {  // the first error is the cause, later ones its echoes
     char text[200];
     std::vsnprintf(text, sizeof text, format, args);
-    std::snprintf(messages->error, sizeof messages->error, "%s%s%s", module ? module : "", module ? ": " : "", text);
+    // libtiff often starts with the file name, which our line already names.
+    const char* name = tif ? TIFFFileName(tif) : nullptr;
+    const size_t length = name ? std::strlen(name) : 0;
+    const char* reason = text;
+    if (length && std::strncmp(text, name, length) == 0 && std::strncmp(text + length, ": ", 2) == 0) reason += length + 2;
+    std::snprintf(messages->error, sizeof messages->error, "%s%s%s", module ? module : "", module ? ": " : "", reason);
   }
   return 1;
 }

@@ -128,7 +128,7 @@ Options ParseOptions(std::span<const std::string> args) {
 
   if (options.help || options.version || options.about) return options;
   const size_t wanted = options.text ? 1 : 2;
-  if (positional.size() < wanted) Usage("glyphmosaic", options.text ? "missing INPUT" : "missing INPUT or OUTPUT");
+  if (positional.size() < wanted) Usage("", options.text ? "missing INPUT" : "missing INPUT or OUTPUT");
   if (positional.size() > 2) Usage(positional[2], "one input and one output only");
   options.input = positional[0];
   if (positional.size() == 2) options.output = positional[1];

@@ -153,7 +153,7 @@ std::string ResultName(int code) {
 }
 
 int RunTool(std::span<const std::string> args, const ToolIO& io) {
-  std::string current = "glyphmosaic";
+  std::string current;  // the input, once known: failures without a file of their own concern it
   try {
     const Options options = ParseOptions(args);
     if (options.help) {
@@ -169,10 +169,14 @@ int RunTool(std::span<const std::string> args, const ToolIO& io) {
     return Run(options, io);
   } catch (const Failure& f) {
     const std::string& file = f.File().empty() ? current : f.File();
-    std::fprintf(io.err, "glyphmosaic: %s: %s\n", file.c_str(), f.what());
+    if (file.empty()) {
+      std::fprintf(io.err, "glyphmosaic: %s\n", f.what());
+    } else {
+      std::fprintf(io.err, "glyphmosaic: %s: %s\n", file.c_str(), f.what());
+    }
     return f.ExitCode();
   } catch (const std::bad_alloc&) {
-    std::fprintf(io.err, "glyphmosaic: %s: out of memory\n", current.c_str());
+    std::fprintf(io.err, "glyphmosaic: %s: out of memory\n", current.empty() ? "-" : current.c_str());
     return kExitInput;
   }
 }

@@ -1,0 +1,346 @@
+// Decoders against files written by the libraries themselves, encoders by
+// round trip.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+
+#include "cli/Codec.h"
+#include "cli_files.h"
+
+namespace {
+
+using clitest::TempDir;
+using gm::Image;
+using gm::cli::DecodeImage;
+using gm::cli::DecodeLimits;
+
+Image Decode(const std::string& path) { return DecodeImage(path, DecodeLimits{}, {}); }
+
+// The 8-bit RGBA a sample of any depth stands for.
+uint8_t To8(uint16_t v, int depth) {
+  switch (depth) {
+    case 16:
+      return static_cast<uint8_t>(std::lround(v / 257.0));
+    case 8:
+      return static_cast<uint8_t>(v);
+    default:
+      return static_cast<uint8_t>(v * 255 / ((1 << depth) - 1));
+  }
+}
+
+struct PngCase {
+  const char* name;
+  int colourType;
+  int depth;
+  bool interlaced;
+  bool withTransparency;
+};
+
+class PngDecode : public testing::TestWithParam<PngCase> {};
+
+// Every pixel must come out as R, G, B (grey spread to all three) and alpha
+// exactly as stored; colour types without alpha give three channels unless
+// a tRNS chunk adds transparency.
+TEST_P(PngDecode, MatchesTheStoredSamples) {
+  const PngCase c = GetParam();
+  clitest::PngSpec s;
+  s.width = 13;
+  s.height = 11;
+  s.colourType = c.colourType;
+  s.depth = c.depth;
+  s.interlaced = c.interlaced;
+  const int max = (1 << c.depth) - 1;
+  const bool palette = c.colourType == PNG_COLOR_TYPE_PALETTE;
+  const int channels = palette || c.colourType == PNG_COLOR_TYPE_GRAY ? 1
+                       : c.colourType == PNG_COLOR_TYPE_GRAY_ALPHA    ? 2
+                       : c.colourType == PNG_COLOR_TYPE_RGB           ? 3
+                                                                       : 4;
+  if (palette) {
+    for (int i = 0; i <= max; ++i) {
+      s.palette.insert(s.palette.end(), {static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i * 11),
+                                         static_cast<uint8_t>(i * 5 + 3)});
+      if (c.withTransparency) s.paletteAlpha.push_back(static_cast<uint8_t>(i * 17));
+    }
+  }
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      for (int k = 0; k < channels; ++k) s.samples.push_back(static_cast<uint16_t>((x * 4099 + y * 7919 + k * 104729) % (max + 1)));
+    }
+  }
+  if (!palette && c.withTransparency) s.transparentColour.assign(channels == 1 ? 1 : 3, s.samples[0]);
+
+  TempDir dir;
+  clitest::WritePng(dir / "in.png", s);
+  const Image image = Decode(dir / "in.png");
+  const bool alpha = channels == 2 || channels == 4 || c.withTransparency;
+  ASSERT_EQ(image.width, s.width);
+  ASSERT_EQ(image.height, s.height);
+  ASSERT_EQ(image.channels, alpha ? 4 : 3);
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      const uint16_t* in = &s.samples[(static_cast<size_t>(y) * s.width + x) * channels];
+      uint8_t want[4];
+      if (palette) {
+        for (int k = 0; k < 3; ++k) want[k] = s.palette[in[0] * 3u + k];
+        want[3] = c.withTransparency ? s.paletteAlpha[in[0]] : 255;
+      } else {
+        const bool grey = channels <= 2;
+        for (int k = 0; k < 3; ++k) want[k] = To8(in[grey ? 0 : k], c.depth);
+        if (channels == 2 || channels == 4) {
+          want[3] = To8(in[channels - 1], c.depth);
+        } else {
+          const bool keyed = c.withTransparency && std::equal(s.transparentColour.begin(), s.transparentColour.end(), in);
+          want[3] = keyed ? 0 : 255;
+        }
+      }
+      const uint8_t* got = image.At(x, y);
+      for (int k = 0; k < image.channels; ++k) {
+        ASSERT_EQ(got[k], want[k]) << "pixel " << x << "," << y << " channel " << k;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, PngDecode,
+    testing::Values(PngCase{"grey1", PNG_COLOR_TYPE_GRAY, 1, false, false},
+                    PngCase{"grey2", PNG_COLOR_TYPE_GRAY, 2, false, false},
+                    PngCase{"grey4", PNG_COLOR_TYPE_GRAY, 4, true, false},
+                    PngCase{"grey8", PNG_COLOR_TYPE_GRAY, 8, false, false},
+                    PngCase{"grey8Keyed", PNG_COLOR_TYPE_GRAY, 8, false, true},
+                    PngCase{"grey16", PNG_COLOR_TYPE_GRAY, 16, false, false},
+                    PngCase{"greyAlpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, false},
+                    PngCase{"greyAlpha16", PNG_COLOR_TYPE_GRAY_ALPHA, 16, true, false},
+                    PngCase{"rgb8", PNG_COLOR_TYPE_RGB, 8, false, false},
+                    PngCase{"rgb8Interlaced", PNG_COLOR_TYPE_RGB, 8, true, false},
+                    PngCase{"rgb8Keyed", PNG_COLOR_TYPE_RGB, 8, false, true},
+                    PngCase{"rgb16", PNG_COLOR_TYPE_RGB, 16, false, false},
+                    PngCase{"rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, true, false},
+                    PngCase{"rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16, false, false},
+                    PngCase{"palette1", PNG_COLOR_TYPE_PALETTE, 1, false, false},
+                    PngCase{"palette4Alpha", PNG_COLOR_TYPE_PALETTE, 4, false, true},
+                    PngCase{"palette8Interlaced", PNG_COLOR_TYPE_PALETTE, 8, true, false}),
+    [](const testing::TestParamInfo<PngCase>& info) { return std::string(info.param.name); });
+
+TEST(CliDecode, SixteenBitSamplesRoundToNearest) {
+  clitest::PngSpec s;
+  s.width = 6;
+  s.height = 1;
+  s.colourType = PNG_COLOR_TYPE_GRAY;
+  s.depth = 16;
+  // 32639 and 32896 straddle the 127/128 threshold; truncation would give 126 and 128.
+  s.samples = {0, 128, 129, 32639, 32896, 65535};
+  TempDir dir;
+  clitest::WritePng(dir / "g.png", s);
+  const Image image = Decode(dir / "g.png");
+  const uint8_t want[] = {0, 0, 1, 127, 128, 255};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(image.At(x, 0)[0], want[x]) << "sample " << s.samples[x];
+}
+
+// JPEG is lossy: flat colour areas come back within a few levels.
+struct JpegCase {
+  const char* name;
+  int components;
+  bool progressive;
+  std::vector<uint8_t> stored;  // one pixel's samples, as written
+  std::array<int, 3> rgb;       // what it stands for
+};
+
+class JpegDecode : public testing::TestWithParam<JpegCase> {};
+
+TEST_P(JpegDecode, FlatColourComesBackAsRgb) {
+  const JpegCase& c = GetParam();
+  const int w = 24, h = 17;
+  std::vector<uint8_t> samples;
+  for (int i = 0; i < w * h; ++i) samples.insert(samples.end(), c.stored.begin(), c.stored.end());
+  TempDir dir;
+  clitest::WriteJpeg(dir / "in.jpg", w, h, c.components, samples, c.progressive);
+  const Image image = Decode(dir / "in.jpg");
+  ASSERT_EQ(image.channels, 3);
+  ASSERT_EQ(image.width, w);
+  ASSERT_EQ(image.height, h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int k = 0; k < 3; ++k) {
+        ASSERT_NEAR(image.At(x, y)[k], c.rgb[static_cast<size_t>(k)], 3) << x << "," << y;
+      }
+    }
+  }
+}
+
+// CMYK files carry the Adobe marker and, by that convention, inverted inks.
+INSTANTIATE_TEST_SUITE_P(
+    Cli, JpegDecode,
+    testing::Values(JpegCase{"baseline", 3, false, {200, 40, 90}, {200, 40, 90}},
+                    JpegCase{"progressive", 3, true, {20, 140, 250}, {20, 140, 250}},
+                    JpegCase{"grey", 1, false, {77}, {77, 77, 77}},
+                    JpegCase{"greyProgressive", 1, true, {190}, {190, 190, 190}},
+                    JpegCase{"cmykRed", 4, false, {255, 0, 0, 255}, {255, 0, 0}},
+                    JpegCase{"cmykHalfBlack", 4, true, {255, 255, 255, 128}, {128, 128, 128}}),
+    [](const testing::TestParamInfo<JpegCase>& info) { return std::string(info.param.name); });
+
+struct TiffCase {
+  const char* name;
+  int samples;
+  int photometric;
+  bool tiled;
+  bool separate;
+  bool alpha;
+};
+
+class TiffDecode : public testing::TestWithParam<TiffCase> {};
+
+TEST_P(TiffDecode, MatchesTheStoredSamples) {
+  const TiffCase c = GetParam();
+  clitest::TiffSpec s;
+  s.width = 37;
+  s.height = 21;  // not a multiple of the 16 x 16 tiles nor of 5-row strips
+  s.samples = c.samples;
+  s.photometric = c.photometric;
+  s.tiled = c.tiled;
+  s.separate = c.separate;
+  s.alpha = c.alpha;
+  for (int i = 0; i < s.width * s.height * s.samples; ++i) s.data.push_back(static_cast<uint16_t>((i * 131 + 7) & 0xFF));
+  TempDir dir;
+  clitest::WriteTiff(dir / "in.tif", s);
+  const Image image = Decode(dir / "in.tif");
+  ASSERT_EQ(image.channels, c.alpha ? 4 : 3);
+  const bool grey = c.photometric != PHOTOMETRIC_RGB;
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      const uint16_t* in = &s.data[(static_cast<size_t>(y) * s.width + x) * s.samples];
+      for (int k = 0; k < 3; ++k) {
+        uint8_t want = static_cast<uint8_t>(in[grey ? 0 : k]);
+        if (c.photometric == PHOTOMETRIC_MINISWHITE) want = static_cast<uint8_t>(255 - want);
+        ASSERT_EQ(image.At(x, y)[k], want) << x << "," << y << " channel " << k;
+      }
+      if (c.alpha) {
+        ASSERT_EQ(image.At(x, y)[3], in[s.samples - 1]) << x << "," << y << " alpha";
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, TiffDecode,
+    testing::Values(TiffCase{"greyStrips", 1, PHOTOMETRIC_MINISBLACK, false, false, false},
+                    TiffCase{"whiteIsZero", 1, PHOTOMETRIC_MINISWHITE, false, false, false},
+                    TiffCase{"greyAlphaTiles", 2, PHOTOMETRIC_MINISBLACK, true, false, true},
+                    TiffCase{"rgbStrips", 3, PHOTOMETRIC_RGB, false, false, false},
+                    TiffCase{"rgbTiles", 3, PHOTOMETRIC_RGB, true, false, false},
+                    TiffCase{"rgbPlanes", 3, PHOTOMETRIC_RGB, false, true, false},
+                    TiffCase{"rgbaTilesPlanes", 4, PHOTOMETRIC_RGB, true, true, true},
+                    TiffCase{"rgbaStrips", 4, PHOTOMETRIC_RGB, false, false, true}),
+    [](const testing::TestParamInfo<TiffCase>& info) { return std::string(info.param.name); });
+
+TEST(CliDecode, TiffPaletteAndSixteenBitGoThroughLibtiffsConversion) {
+  TempDir dir;
+  clitest::TiffSpec palette;
+  palette.width = 9;
+  palette.height = 4;
+  palette.samples = 1;
+  palette.photometric = PHOTOMETRIC_PALETTE;
+  for (int i = 0; i < 256; ++i) palette.colourMap.push_back(static_cast<uint16_t>(i * 257));        // red
+  for (int i = 0; i < 256; ++i) palette.colourMap.push_back(static_cast<uint16_t>((255 - i) * 257));  // green
+  for (int i = 0; i < 256; ++i) palette.colourMap.push_back(static_cast<uint16_t>(128 * 257));       // blue
+  for (int i = 0; i < 36; ++i) palette.data.push_back(static_cast<uint16_t>(i * 7));
+  clitest::WriteTiff(dir / "p.tif", palette);
+  const Image p = Decode(dir / "p.tif");
+  ASSERT_EQ(p.channels, 3);
+  EXPECT_EQ(p.At(5, 0)[0], 35);
+  EXPECT_EQ(p.At(5, 0)[1], 220);
+  EXPECT_EQ(p.At(5, 0)[2], 128);
+
+  clitest::TiffSpec deep;
+  deep.width = 3;
+  deep.height = 2;
+  deep.depth = 16;
+  deep.data = {0, 65535, 32896, 257, 514, 771, 0, 0, 0, 65535, 65535, 65535, 1000, 2000, 3000, 60000, 50000, 40000};
+  clitest::WriteTiff(dir / "d.tif", deep);
+  const Image d = Decode(dir / "d.tif");
+  ASSERT_EQ(d.channels, 3);
+  EXPECT_EQ(d.At(0, 0)[1], 255);
+  EXPECT_EQ(d.At(1, 0)[2], 3);
+  EXPECT_EQ(d.At(0, 1)[0], 255);
+}
+
+// Lossless formats give back the pixels written; an all-grey image is
+// stored with one colour sample and still decodes to the same values.
+TEST(CliEncode, LosslessRoundTripsKeepEveryPixelAndPickGreyscaleWhenTheyCan) {
+  struct Case {
+    const char* name;
+    gm::cli::Format format;
+    bool grey;
+    int channels;
+  };
+  const Case cases[] = {
+      {"colour.png", gm::cli::Format::Png, false, 3},  {"grey.png", gm::cli::Format::Png, true, 3},
+      {"greyA.png", gm::cli::Format::Png, true, 4},    {"rgba.png", gm::cli::Format::Png, false, 4},
+      {"colour.tif", gm::cli::Format::Tiff, false, 3}, {"grey.tif", gm::cli::Format::Tiff, true, 3},
+      {"greyA.tif", gm::cli::Format::Tiff, true, 4},   {"rgba.tif", gm::cli::Format::Tiff, false, 4},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    Image image = clitest::Picture(29, 17, c.channels, 3);
+    if (c.grey) {
+      for (int32_t y = 0; y < image.height; ++y) {
+        for (int32_t x = 0; x < image.width; ++x) image.At(x, y)[1] = image.At(x, y)[2] = image.At(x, y)[0];
+      }
+    }
+    ASSERT_EQ(gm::cli::IsGrey(image), c.grey) << c.name;
+    const std::string path = dir / c.name;
+    {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ASSERT_GE(fd, 0);
+      gm::cli::EncodeImage(image, c.format, fd, path, {}, {});
+      ::close(fd);
+    }
+    const Image back = Decode(path);
+    EXPECT_EQ(back.channels, image.channels) << c.name;
+    EXPECT_EQ(back.pixels, image.pixels) << c.name;
+
+    int stored = 0;  // colour samples per pixel in the file
+    if (c.format == gm::cli::Format::Png) {
+      const std::string bytes = clitest::ReadFile(path);
+      const int type = static_cast<uint8_t>(bytes[25]);  // IHDR colour type
+      stored = (type & PNG_COLOR_MASK_COLOR) ? 3 : 1;
+    } else {
+      TIFF* t = TIFFOpen(path.c_str(), "r");
+      uint16_t photometric = 0;
+      TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
+      TIFFClose(t);
+      stored = photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    }
+    EXPECT_EQ(stored, c.grey ? 1 : 3) << c.name;
+  }
+}
+
+TEST(CliEncode, JpegRefusesAlphaAndKeepsGreyGrey) {
+  TempDir dir;
+  const std::string path = dir / "out.jpg";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  const Image rgba = clitest::Picture(16, 16, 4);
+  try {
+    gm::cli::EncodeImage(rgba, gm::cli::Format::Jpeg, fd, path, {}, {});
+    ADD_FAILURE() << "alpha written to JPEG";
+  } catch (const gm::cli::Failure& f) {
+    EXPECT_EQ(f.ExitCode(), gm::cli::kExitOutput);
+  }
+  Image grey(16, 16, 3);
+  std::fill(grey.pixels.begin(), grey.pixels.end(), 192);
+  gm::cli::EncodeImage(grey, gm::cli::Format::Jpeg, fd, path, {}, {});
+  ::close(fd);
+  const Image back = Decode(path);
+  for (uint8_t v : back.pixels) ASSERT_NEAR(v, 192, 1);
+}
+
+}  // namespace

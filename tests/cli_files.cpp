@@ -1,0 +1,290 @@
+#include "cli_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <png.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+extern char** environ;
+
+namespace clitest {
+
+TempDir::TempDir() {
+  const char* root = std::getenv("TMPDIR");
+  std::string pattern = std::string(root && *root ? root : "/tmp") + "/glyphmosaic-test.XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = name.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::Entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+  return names;
+}
+
+gm::Image Picture(int32_t width, int32_t height, int channels, uint32_t seed) {
+  gm::Image image(width, height, channels);
+  uint32_t state = seed * 2654435761u + 1;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const int noise = static_cast<int>(state >> 27);  // 0..31
+      uint8_t* p = image.At(x, y);
+      const int cx = x - width / 2, cy = y - height / 2;
+      const bool disc = cx * cx + cy * cy < (width * width) / 9;
+      p[0] = static_cast<uint8_t>(((x * 255) / std::max(1, width - 1) + noise) & 0xFF);
+      p[1] = static_cast<uint8_t>(disc ? 230 - noise : (y * 7 + noise) & 0xFF);
+      p[2] = static_cast<uint8_t>(((x ^ y) * 3 + noise) & 0xFF);
+      if (channels == 4) p[3] = static_cast<uint8_t>((x * 11 + y * 5) & 0xFF);
+    }
+  }
+  return image;
+}
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::unique_ptr<std::FILE, FileCloser> OpenForWriting(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+  if (!f) throw std::runtime_error("cannot create " + path);
+  return f;
+}
+
+int PngChannels(int colourType) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_PALETTE:
+      return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return 2;
+    case PNG_COLOR_TYPE_RGB:
+      return 3;
+    default:
+      return 4;
+  }
+}
+
+// Packs one row of samples the way PNG stores them: big-endian 16-bit,
+// sub-byte depths most significant bits first.
+std::vector<uint8_t> PackRow(const PngSpec& s, int y) {
+  const int channels = PngChannels(s.colourType);
+  const size_t count = static_cast<size_t>(s.width) * channels;
+  const uint16_t* in = s.samples.data() + static_cast<size_t>(y) * count;
+  std::vector<uint8_t> row((count * s.depth + 7) / 8);
+  for (size_t i = 0; i < count; ++i) {
+    if (s.depth == 16) {
+      row[2 * i] = static_cast<uint8_t>(in[i] >> 8);
+      row[2 * i + 1] = static_cast<uint8_t>(in[i]);
+    } else if (s.depth == 8) {
+      row[i] = static_cast<uint8_t>(in[i]);
+    } else {
+      const size_t bit = i * s.depth;
+      row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | (in[i] << (8 - s.depth - bit % 8)));
+    }
+  }
+  return row;
+}
+
+}  // namespace
+
+void WritePng(const std::string& path, const PngSpec& s) {
+  auto file = OpenForWriting(path);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  std::vector<std::vector<uint8_t>> rows;
+  for (int y = 0; y < s.height; ++y) rows.push_back(PackRow(s, y));
+  std::vector<png_bytep> pointers;
+  for (auto& r : rows) pointers.push_back(r.data());
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw std::runtime_error("libpng failed writing " + path);
+  }
+  png_init_io(png, file.get());
+  png_set_IHDR(png, info, static_cast<png_uint_32>(s.width), static_cast<png_uint_32>(s.height), s.depth,
+               s.colourType, s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> palette;
+  for (size_t i = 0; i + 2 < s.palette.size(); i += 3) palette.push_back({s.palette[i], s.palette[i + 1], s.palette[i + 2]});
+  if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+  png_color_16 colour{};
+  if (!s.paletteAlpha.empty()) {
+    png_set_tRNS(png, info, s.paletteAlpha.data(), static_cast<int>(s.paletteAlpha.size()), nullptr);
+  } else if (s.transparentColour.size() == 1) {
+    colour.gray = s.transparentColour[0];
+    png_set_tRNS(png, info, nullptr, 0, &colour);
+  } else if (s.transparentColour.size() == 3) {
+    colour.red = s.transparentColour[0];
+    colour.green = s.transparentColour[1];
+    colour.blue = s.transparentColour[2];
+    png_set_tRNS(png, info, nullptr, 0, &colour);
+  }
+  png_set_compression_level(png, 1);
+  png_write_info(png, info);
+  png_write_image(png, pointers.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+}
+
+void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
+               bool progressive, int quality) {
+  auto file = OpenForWriting(path);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);  // default handler exits: acceptable for test fixtures
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file.get());
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(samples.data()) + static_cast<size_t>(cinfo.next_scanline) * width * components;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+}
+
+void WriteTiff(const std::string& path, const TiffSpec& s) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (!t) throw std::runtime_error("cannot create " + path);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(s.width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(s.height));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, s.depth);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, s.samples);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.photometric);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  if (s.alpha) {
+    const uint16_t kinds[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kinds);
+  }
+  if (!s.colourMap.empty()) {
+    const size_t n = s.colourMap.size() / 3;
+    TIFFSetField(t, TIFFTAG_COLORMAP, s.colourMap.data(), s.colourMap.data() + n, s.colourMap.data() + 2 * n);
+  }
+  const int bytes = s.depth / 8;
+  auto sample = [&](int x, int y, int c) { return s.data[(static_cast<size_t>(y) * s.width + x) * s.samples + c]; };
+  auto put = [&](uint8_t* out, uint16_t v) {
+    if (bytes == 2) {
+      std::memcpy(out, &v, 2);  // native order, as libtiff expects
+    } else {
+      *out = static_cast<uint8_t>(v);
+    }
+  };
+  const int planes = s.separate ? s.samples : 1;
+  const int perPixel = s.separate ? 1 : s.samples;
+  if (s.tiled) {
+    const int tw = 16, th = 16;
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, tw);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, th);
+    std::vector<uint8_t> tile(static_cast<size_t>(tw) * th * perPixel * bytes);
+    for (int p = 0; p < planes; ++p) {
+      for (int top = 0; top < s.height; top += th) {
+        for (int left = 0; left < s.width; left += tw) {
+          std::fill(tile.begin(), tile.end(), 0);
+          for (int y = 0; y < th && top + y < s.height; ++y) {
+            for (int x = 0; x < tw && left + x < s.width; ++x) {
+              for (int c = 0; c < perPixel; ++c) {
+                put(&tile[((static_cast<size_t>(y) * tw + x) * perPixel + c) * bytes],
+                    sample(left + x, top + y, s.separate ? p : c));
+              }
+            }
+          }
+          TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(left), static_cast<uint32_t>(top), 0,
+                        static_cast<uint16_t>(p));
+        }
+      }
+    }
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 5);
+    std::vector<uint8_t> row(static_cast<size_t>(s.width) * perPixel * bytes);
+    for (int p = 0; p < planes; ++p) {
+      for (int y = 0; y < s.height; ++y) {
+        for (int x = 0; x < s.width; ++x) {
+          for (int c = 0; c < perPixel; ++c) {
+            put(&row[(static_cast<size_t>(x) * perPixel + c) * bytes], sample(x, y, s.separate ? p : c));
+          }
+        }
+        TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(p));
+      }
+    }
+  }
+  TIFFClose(t);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+RunResult RunGlyphmosaic(const std::vector<std::string>& args) {
+  TempDir capture;
+  const std::string outPath = capture / "stdout";
+  const std::string errPath = capture / "stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> all{GM_GLYPHMOSAIC};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  RunResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+}  // namespace clitest

@@ -1,0 +1,75 @@
+// Helpers for the command-line tests: a private folder, test images written
+// straight through libpng, libjpeg and libtiff (not through the tool's own
+// encoders), and runs of the real glyphmosaic binary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/Image.h"
+
+namespace clitest {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+  std::vector<std::string> Entries() const;  // names in the folder, hidden ones too
+
+ private:
+  std::string path_;
+};
+
+// A deterministic picture with smooth areas, edges and noise, so that the
+// filter draws a mix of glyphs.
+gm::Image Picture(int32_t width, int32_t height, int channels, uint32_t seed = 1);
+
+// PNG of any colour type and depth; `samples` holds width x height x channels
+// values of the given depth (not yet packed), `palette` is RGB triples.
+struct PngSpec {
+  int width = 0, height = 0;
+  int colourType = 2;  // PNG_COLOR_TYPE_*
+  int depth = 8;
+  bool interlaced = false;
+  std::vector<uint16_t> samples;
+  std::vector<uint8_t> palette;
+  std::vector<uint8_t> paletteAlpha;       // tRNS for palette images
+  std::vector<uint16_t> transparentColour;  // tRNS for grey (1 value) or RGB (3 values)
+};
+void WritePng(const std::string& path, const PngSpec& spec);
+
+// JPEG from interleaved samples of `components` (1 grey, 3 RGB, 4 CMYK stored as is).
+void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
+               bool progressive, int quality = 95);
+
+struct TiffSpec {
+  int width = 0, height = 0;
+  int samples = 3;
+  int photometric = 2;  // PHOTOMETRIC_*
+  int depth = 8;
+  bool tiled = false;
+  bool separate = false;
+  bool alpha = false;  // last sample is unassociated alpha
+  std::vector<uint16_t> data;       // interleaved samples
+  std::vector<uint16_t> colourMap;  // 3 x 2^depth entries for palette images
+};
+void WriteTiff(const std::string& path, const TiffSpec& spec);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+// Runs the built binary with these arguments and no terminal.
+RunResult RunGlyphmosaic(const std::vector<std::string>& args);
+
+}  // namespace clitest

@@ -1,0 +1,383 @@
+// The real glyphmosaic binary, end to end: what it writes must be the filter's
+// own result over the decoded pixels, and every failure one line, its exit
+// code and no file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "cli/Codec.h"
+#include "cli/Scale.h"
+#include "fit/FitGlyphs.h"
+#include "fit/GlyphTable.h"
+#include "cli_files.h"
+
+namespace {
+
+using clitest::RunGlyphmosaic;
+using clitest::TempDir;
+using gm::Image;
+
+Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {}); }
+
+void Save(const Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  gm::cli::EncodeImage(image, format, fd, path, {}, {});
+  ::close(fd);
+}
+
+// The kernel run directly over the colour planes of the area; alpha untouched.
+Image Reference(Image image, std::optional<VRect> area = std::nullopt) {
+  const VRect r = area.value_or(VRect{0, 0, image.height, image.width});
+  Image rgb(image.width, image.height, 3);
+  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
+    std::copy_n(&image.pixels[j], 3, &rgb.pixels[i]);
+  }
+  FitGlyphsPlain(rgb.At(r.left, r.top), r, static_cast<int32_t>(rgb.RowBytes()));
+  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
+    std::copy_n(&rgb.pixels[i], 3, &image.pixels[j]);
+  }
+  return image;
+}
+
+// Each character of the text must be the glyph drawn in its cell.
+void ExpectTextIsDrawn(const std::string& text, const Image& image, VRect area) {
+  const int columns = (area.right - area.left) / kGlyphWidth;
+  const int rows = (area.bottom - area.top) / kGlyphHeight;
+  ASSERT_EQ(text.size(), static_cast<size_t>(rows) * (columns + 1));
+  for (int m = 0; m < rows; ++m) {
+    const size_t line = static_cast<size_t>(m) * (columns + 1);
+    ASSERT_EQ(text[line + columns], '\n');
+    for (int n = 0; n < columns; ++n) {
+      const int g = static_cast<unsigned char>(text[line + n]) - kFirstGlyphCode;
+      ASSERT_TRUE(g >= 0 && g < kGlyphCount) << "line " << m;
+      for (int i = 0; i < kGlyphHeight; ++i) {
+        for (int j = 0; j < kGlyphWidth; ++j) {
+          const uint8_t want = (GlyphTable[g][i] >> j) & 1 ? 192 : 0;
+          ASSERT_EQ(image.At(area.left + n * 8 + j, area.top + m * 12 + i)[0], want)
+              << "cell " << m << "," << n << " is not '" << text[line + n] << "'";
+        }
+      }
+    }
+  }
+}
+
+TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
+  for (const char* name : {"astronaut.png", "coffee.png"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string input = std::string(GM_SAMPLES_DIR) + "/" + name;
+    const auto run = RunGlyphmosaic({"--text", dir / "art.txt", input, dir / "out.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const Image out = Decode(dir / "out.png");
+    const Image want = Reference(Decode(input));
+    ASSERT_EQ(out.pixels, want.pixels);
+    ExpectTextIsDrawn(clitest::ReadFile(dir / "art.txt"), out, VRect{0, 0, out.height, out.width});
+  }
+}
+
+// Inputs of every kind the tool reads: the written result is the kernel's
+// over the decoded pixels, with the input's size and alpha.
+TEST(CliTool, InputKindsGiveTheKernelsResult) {
+  struct Case {
+    const char* name;
+    const char* output;
+    std::function<void(const std::string&)> write;
+    int channels;
+  };
+  auto png = [](int type, int depth, int w, int h, bool interlaced = false) {
+    return [=](const std::string& path) {
+      clitest::PngSpec s;
+      s.width = w;
+      s.height = h;
+      s.colourType = type;
+      s.depth = depth;
+      s.interlaced = interlaced;
+      const int channels = type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_PALETTE ? 1
+                           : type == PNG_COLOR_TYPE_GRAY_ALPHA                        ? 2
+                           : type == PNG_COLOR_TYPE_RGB                               ? 3
+                                                                                       : 4;
+      const Image picture = clitest::Picture(w, h, 4, 7);
+      const int max = (1 << depth) - 1;
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          for (int k = 0; k < channels; ++k) {
+            const int v = picture.At(x, y)[channels == 2 && k == 1 ? 3 : k];
+            s.samples.push_back(static_cast<uint16_t>(depth == 16 ? v * 257 + (x & 127) : v * max / 255));
+          }
+        }
+      }
+      if (type == PNG_COLOR_TYPE_PALETTE) {
+        for (int i = 0; i <= max; ++i) {
+          s.palette.insert(s.palette.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(i * 3), static_cast<uint8_t>(255 - i)});
+        }
+      }
+      clitest::WritePng(path, s);
+    };
+  };
+  const Case cases[] = {
+      {"rgba.png", "out.png", png(PNG_COLOR_TYPE_RGB_ALPHA, 8, 80, 60), 4},
+      {"grey.png", "out.png", png(PNG_COLOR_TYPE_GRAY, 8, 64, 48), 3},
+      {"greyAlpha.png", "out.tif", png(PNG_COLOR_TYPE_GRAY_ALPHA, 8, 40, 36), 4},
+      {"palette.png", "out.png", png(PNG_COLOR_TYPE_PALETTE, 8, 72, 50, true), 3},
+      {"deep.png", "out.png", png(PNG_COLOR_TYPE_RGB, 16, 48, 40), 3},
+      {"odd.png", "out.tiff", png(PNG_COLOR_TYPE_RGB, 8, 37, 29), 3},
+      {"tiny.png", "out.png", png(PNG_COLOR_TYPE_RGB, 8, 5, 7), 3},
+      {"photo.jpg", "out.png",
+       [](const std::string& path) {
+         const Image p = clitest::Picture(50, 38, 3, 11);
+         clitest::WriteJpeg(path, p.width, p.height, 3, p.pixels, true);
+       },
+       3},
+      {"tiles.tif", "out.png",
+       [](const std::string& path) {
+         clitest::TiffSpec s;
+         s.width = 45;
+         s.height = 33;
+         s.samples = 4;
+         s.alpha = true;
+         s.tiled = true;
+         const Image p = clitest::Picture(45, 33, 4, 13);
+         s.data.assign(p.pixels.begin(), p.pixels.end());
+         clitest::WriteTiff(path, s);
+       },
+       4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    c.write(dir / c.name);
+    const auto run = RunGlyphmosaic({dir / c.name, dir / c.output});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Image in = Decode(dir / c.name);
+    const Image out = Decode(dir / c.output);
+    ASSERT_EQ(out.channels, c.channels);
+    ASSERT_EQ(out.width, in.width);
+    ASSERT_EQ(out.height, in.height);
+    ASSERT_EQ(out.pixels, Reference(in).pixels);
+    // Filtered all over, every pixel is grey: the file says so.
+    if (std::string(c.output).ends_with(".png")) {
+      const int type = static_cast<uint8_t>(clitest::ReadFile(dir / c.output)[25]);
+      EXPECT_EQ(type & PNG_COLOR_MASK_COLOR, 0);
+    }
+  }
+}
+
+TEST(CliTool, RectFiltersOnlyThatAreaAndItsText) {
+  TempDir dir;
+  const Image picture = clitest::Picture(90, 70, 4, 21);
+  Save(picture, dir / "in.png");
+  const VRect area{7, 5, 58, 77};  // 9 x 4 cells with remainders on both edges
+  const auto run = RunGlyphmosaic({"--rect", "7,5,58,77", "--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const Image out = Decode(dir / "out.png");
+  ASSERT_EQ(out.pixels, Reference(picture, area).pixels);
+  const std::string text = clitest::ReadFile(dir / "art.txt");
+  ExpectTextIsDrawn(text, out, area);
+  EXPECT_EQ(text.find('\n'), 9u);
+}
+
+TEST(CliTool, TileSizeDoesNotChangeTheResult) {
+  TempDir dir;
+  Save(clitest::Picture(131, 97, 3, 4), dir / "in.png");
+  ASSERT_EQ(RunGlyphmosaic({dir / "in.png", dir / "default.png"}).exitCode, 0);
+  const Image reference = Decode(dir / "default.png");
+  for (const char* tile : {"8x12", "9x13", "23x64", "64x23", "100x37", "32767x32767"}) {
+    SCOPED_TRACE(tile);
+    const auto run = RunGlyphmosaic({"--tile", tile, "--rect", "3,2,95,130", dir / "in.png", dir / "t.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto whole = RunGlyphmosaic({"--tile", tile, dir / "in.png", dir / "w.png"});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(Decode(dir / "w.png").pixels, reference.pixels);
+    EXPECT_EQ(Decode(dir / "t.png").pixels, Reference(Decode(dir / "in.png"), VRect{3, 2, 95, 130}).pixels);
+  }
+}
+
+TEST(CliTool, TextToStandardOutputWritesNoImage) {
+  TempDir dir;
+  Save(clitest::Picture(83, 61, 3, 8), dir / "in.png");
+  const auto text = RunGlyphmosaic({"--text", "-", dir / "in.png"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.png"});
+  const auto image = RunGlyphmosaic({"--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
+  ASSERT_EQ(image.exitCode, 0) << image.err;
+  EXPECT_EQ(text.out, clitest::ReadFile(dir / "art.txt"));
+  ExpectTextIsDrawn(text.out, Decode(dir / "out.png"), VRect{0, 0, 61, 83});
+}
+
+TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
+  TempDir dir;
+  const Image picture = clitest::Picture(301, 203, 3, 12);
+  Save(picture, dir / "in.png");
+  const auto run = RunGlyphmosaic({"--columns", "20", "--text", "-", dir / "in.png", dir / "out.png"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const gm::cli::Size size = gm::cli::ScaledSize(301, 203, 160);
+  const Image out = Decode(dir / "out.png");
+  ASSERT_EQ(out.width, 160);
+  ASSERT_EQ(out.height, size.height);
+  EXPECT_EQ(out.pixels, Reference(gm::cli::AreaScale(picture, size)).pixels);
+  EXPECT_EQ(run.out.find('\n'), 20u);
+  ExpectTextIsDrawn(run.out, out, VRect{0, 0, out.height, out.width});
+}
+
+TEST(CliTool, AboutHelpAndVersion) {
+  const auto about = RunGlyphmosaic({"--about"});
+  EXPECT_EQ(about.exitCode, 0);
+  EXPECT_EQ(about.out.rfind("GlyphMosaic 1.0\n", 0), 0u) << about.out;
+  EXPECT_EQ(std::count(about.out.begin(), about.out.end(), '\n'), 3);
+  const auto help = RunGlyphmosaic({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--text"), std::string::npos);
+  const auto version = RunGlyphmosaic({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.out.find("1.0"), std::string::npos);
+}
+
+// A PNG that is only a header: enough to be refused for its size.
+std::string PngHeaderOnly(uint32_t width, uint32_t height) {
+  auto be32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+  };
+  auto chunk = [&](const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    return be32(static_cast<uint32_t>(data.size())) + body + be32(static_cast<uint32_t>(crc));
+  };
+  const std::string ihdr = be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", std::string("\x78\x9c\x03\x00", 4)) +
+         chunk("IEND", "");
+}
+
+TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&)> setup;  // makes dir/"in" and whatever else
+    std::vector<std::string> args;              // "@" is replaced by the folder
+    int exitCode;
+    const char* says;
+  };
+  auto bytes = [](std::string content) {
+    return [content](const TempDir& d) { clitest::WriteFile(d / "in", content); };
+  };
+  auto valid = [](gm::cli::Format format, int channels) {
+    return [=](const TempDir& d) { Save(clitest::Picture(40, 30, channels, 2), d / "in", format); };
+  };
+  auto spoiled = [](gm::cli::Format format, std::function<void(std::string&)> spoil) {
+    return [=](const TempDir& d) {
+      Save(clitest::Picture(120, 90, 3, 2), d / "in", format);
+      std::string content = clitest::ReadFile(d / "in");
+      spoil(content);
+      clitest::WriteFile(d / "in", content);
+    };
+  };
+  auto half = [](std::string& s) { s.resize(s.size() / 2); };
+  const std::vector<std::string> plain = {"@/in", "@/out.png"};
+  const Case cases[] = {
+      {"missing file", [](const TempDir&) {}, plain, 2, "No such file"},
+      {"directory", [](const TempDir& d) { ::mkdir((d / "in").c_str(), 0755); }, plain, 2, "directory"},
+      {"empty file", bytes(""), plain, 2, "empty"},
+      {"GIF under .png", bytes("GIF89a\x01\x00\x01\x00\x00\x00\x00;"), plain, 2, "not a PNG, JPEG or TIFF"},
+      {"text under .jpg", bytes("hello, world\n"), {"@/in", "@/out.jpg"}, 2, "not a PNG, JPEG or TIFF"},
+      {"truncated PNG", spoiled(gm::cli::Format::Png, half), plain, 2, "corrupt or truncated PNG"},
+      {"corrupt PNG", spoiled(gm::cli::Format::Png, [](std::string& s) { s[s.size() / 2] ^= 0x55; }), plain, 2,
+       "corrupt or truncated PNG"},
+      {"truncated JPEG", spoiled(gm::cli::Format::Jpeg, half), plain, 2, "Premature end of JPEG file"},
+      {"corrupt JPEG", spoiled(gm::cli::Format::Jpeg, [](std::string& s) { s.replace(3, 40, 40, '\x11'); }), plain, 2,
+       "not a valid JPEG"},
+      {"truncated TIFF", spoiled(gm::cli::Format::Tiff, [](std::string& s) { s.resize(s.size() / 3); }), plain, 2,
+       "TIFF"},
+      {"corrupt TIFF", spoiled(gm::cli::Format::Tiff, [](std::string& s) { s.replace(4, 4, "\xff\xff\xff\x7f", 4); }),
+       plain, 2, "not a valid TIFF"},
+      {"zero width", bytes(PngHeaderOnly(0, 10)), plain, 2, "width is zero"},
+      {"over the size limit", bytes(PngHeaderOnly(2'000'001, 1)), plain, 2, "2000000"},
+      {"over the memory limit", bytes(PngHeaderOnly(20'000, 20'000)), {"--max-memory", "100M", "@/in", "@/out.png"},
+       2, "--max-memory"},
+      {"over the default memory limit", bytes(PngHeaderOnly(1'999'999, 1'999'999)), plain, 2, "--max-memory"},
+      {"missing output folder", valid(gm::cli::Format::Png, 3), {"@/in", "@/no/such/out.png"}, 3, "cannot create"},
+      {"output folder is a file", valid(gm::cli::Format::Png, 3), {"@/in", "@/in/out.png"}, 3, "cannot create"},
+      {"output in /proc", valid(gm::cli::Format::Png, 3), {"@/in", "/proc/out.png"}, 3, "cannot create"},
+      {"alpha to JPEG", valid(gm::cli::Format::Png, 4), {"@/in", "@/out.jpg"}, 3, "alpha"},
+      {"unknown output format", valid(gm::cli::Format::Png, 3), {"@/in", "@/out.bmp"}, 1, "format"},
+      {"rect outside", valid(gm::cli::Format::Png, 3), {"--rect", "0,0,31,40", "@/in", "@/out.png"}, 1, "outside"},
+      {"bad option", valid(gm::cli::Format::Png, 3), {"--tile", "big", "@/in", "@/out.png"}, 1, "--tile"},
+      {"tile below one cell", valid(gm::cli::Format::Png, 3), {"--tile", "7x11", "@/in", "@/out.png"}, 4,
+       "-30100 (filterBadParameters)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    c.setup(dir);
+    clitest::WriteFile(dir / "out.png", "old");  // an existing file must survive a failed run
+    const auto before = dir.Entries();
+    std::vector<std::string> args;
+    for (std::string a : c.args) {
+      if (a[0] == '@') a = dir.Path() + a.substr(1);
+      args.push_back(a);
+    }
+    const auto run = RunGlyphmosaic(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.rfind("glyphmosaic: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(dir.Entries(), before);
+    EXPECT_EQ(clitest::ReadFile(dir / "out.png"), "old");
+  }
+}
+
+// Ctrl-C for real: SIGINT to the running process once its progress bar shows
+// on a terminal, with tiles so small that the run has far to go.
+TEST(CliTool, InterruptCancelsAndWritesNothing) {
+  TempDir dir;
+  Save(clitest::Picture(3000, 2400, 3, 6), dir / "big.png");
+  std::vector<std::string> all = {GM_GLYPHMOSAIC, "--tile", "8x12", dir / "big.png", dir / "out.png"};
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  std::string screen;
+  bool interrupted = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{terminal, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buffer[512];
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;  // the child is gone
+    screen.append(buffer, static_cast<size_t>(n));
+    if (!interrupted && screen.find("filtering") != std::string::npos) {
+      ::kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
+  ASSERT_TRUE(interrupted) << screen;
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130) << screen;
+  EXPECT_NE(screen.find("glyphmosaic: " + dir / "big.png" + ": cancelled"), std::string::npos) << screen;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.png"});
+}
+
+}  // namespace
