@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ inline const std::vector<RunCase>& RunCases() {
   };
   return cases;
 }
+
+// Failure messages name the case rather than dumping its bytes.
+inline void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 // Raw files: an image is three int32 (width, height, channels) then its
 // samples; a result is two int16 (plug-in result, host error) then the image.

@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,11 +17,6 @@
 #include "tests/PropertyListReference.h"
 #include "tests/wine/RunCases.h"
 #include "tests/wine/WinePath.h"
-
-namespace gm::test {
-// Failure messages name the case rather than dumping its bytes.
-void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
-}  // namespace gm::test
 
 namespace {
 
