@@ -30,11 +30,25 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
-  const std::string folder = Folder(path_);
-  const std::string base = BaseName(path_);
-  if (base.empty()) throw Failure(kExitOutput, path_, "names a folder, not a file");
   struct stat st {};
-  if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw Failure(kExitOutput, path_, "is a directory");
+  if (::stat(path_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw Failure(kExitOutput, path_, "is a directory");
+    if (!S_ISREG(st.st_mode)) {
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+      direct_ = true;
+      return;
+    }
+  }
+  // Through a symbolic link, the file to replace is the link's target.
+  std::string target = path_;
+  if (char* real = ::realpath(path_.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  const std::string folder = Folder(target);
+  const std::string base = BaseName(target);
+  if (base.empty()) throw Failure(kExitOutput, path_, "names a folder, not a file");
 
   std::string pattern = folder + "/." + base + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -44,6 +58,7 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     throw Failure(kExitOutput, path_, std::string("cannot create a file in ") + folder + ": " + std::strerror(errno));
   }
   temp_ = name.data();
+  final_ = target;
   // mkstemp makes the file private; give it the mode a plain create would.
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -69,7 +84,9 @@ void AtomicFile::Commit() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
-  if (::rename(temp_.c_str(), path_.c_str()) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+  if (!direct_ && ::rename(temp_.c_str(), final_.c_str()) != 0) {
+    throw Failure(kExitOutput, path_, std::strerror(errno));
+  }
   committed_ = true;
 }
 

@@ -1,7 +1,8 @@
 // An output file that appears whole or not at all: written under a temporary
 // name in the destination folder and renamed into place by Commit. Until
 // then an existing file of that name is left as it was; a file never
-// committed is removed.
+// committed is removed. A path that names a device or a pipe (/dev/stdout,
+// /dev/null) is written in place: renaming over it would replace the device.
 #pragma once
 
 #include <string>
@@ -24,7 +25,9 @@ class AtomicFile {
  private:
   std::string path_;
   std::string temp_;
+  std::string final_;  // what the temporary file becomes
   int fd_ = -1;
+  bool direct_ = false;
   bool committed_ = false;
 };
 

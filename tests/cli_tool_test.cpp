@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "cli/Codec.h"
 #include "cli/Scale.h"
@@ -215,6 +216,18 @@ TEST(CliTool, TextToStandardOutputWritesNoImage) {
   ASSERT_EQ(image.exitCode, 0) << image.err;
   EXPECT_EQ(text.out, clitest::ReadFile(dir / "art.txt"));
   ExpectTextIsDrawn(text.out, Decode(dir / "out.png"), VRect{0, 0, 61, 83});
+
+  // A pipe (or a device such as /dev/null) is written in place, never replaced.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] { piped = clitest::ReadFile(dir / "pipe"); });
+  const auto toPipe = RunGlyphmosaic({"--text", dir / "pipe", dir / "in.png"});
+  reader.join();
+  EXPECT_EQ(toPipe.exitCode, 0) << toPipe.err;
+  EXPECT_EQ(piped, text.out);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
