@@ -31,6 +31,12 @@ Bytes BytesOf(const std::u16string& text) {
 
 constexpr OSErr kHostError = -25;
 
+uint32_t KeyOf(const char* key) {
+  char text[5] = {};
+  std::memcpy(text, key, 4);
+  return FourCharCode(text);
+}
+
 class PropsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,6 +101,23 @@ TEST_F(PropsTest, TextIntoHandlesAndBack) {
   EXPECT_EQ(wide, u"\u00e9t\u00e9");
   DisposeOf(handle);
 
+  // A host that reports no size (or a negative one) for a handle with bytes in it.
+  for (int32_t reported : {0, -1}) {
+    handle = handles.Make(BytesOf(std::string("abc")));
+    handles.ReportSize(handle, reported);
+    text = "old";
+    EXPECT_EQ(HandleToString(handle, text), kMissingData);
+    EXPECT_EQ(text, "");
+    wide = u"old";
+    EXPECT_EQ(HandleToWideString(handle, wide), kMissingData);
+    EXPECT_EQ(wide, u"");
+    unsigned char pascal[256] = {7};
+    EXPECT_EQ(HandleToPascalString(handle, pascal), kMissingData);
+    EXPECT_EQ(pascal[0], 0);
+    EXPECT_EQ(handles.LockCount(handle), 0);
+    DisposeOf(handle);
+  }
+
   // Nothing to hold, no handle to be had, or one that will not lock: no handle left over.
   struct Case {
     const char* what;
@@ -133,7 +156,7 @@ TEST_F(PropsTest, SimpleReadsWriteTheCallersValueInPlace) {
   int32_t expected = 100;
   for (const IntRead& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     properties.SetSimple(key, 0, ++expected);
     int32_t value = 0;
     EXPECT_EQ(row.read(value), noErr);
@@ -151,7 +174,7 @@ TEST_F(PropsTest, OnSuccessReadsLeaveTheValueAloneOnFailure) {
   const IntRead rows[] = {{"intp", GetInterpolationMethod}, {"rulr", GetRulerUnits}, {"PCrK", GetColorPickerKind}};
   for (const IntRead& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     int32_t value = 55;
     EXPECT_EQ(row.read(value), PropertySuiteHost::kUndefined);  // not in the document
     EXPECT_EQ(value, 55);
@@ -176,7 +199,7 @@ TEST_F(PropsTest, SimpleWrites) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     EXPECT_EQ(row.write(), noErr);
     ASSERT_FALSE(properties.writes.empty());
     const auto& written = properties.writes.back();
@@ -201,7 +224,7 @@ TEST_F(PropsTest, BooleansAndFlags) {
                       {"plip", GetPlayInProgress}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     for (const auto& [stored, expected] : {std::pair{0, false}, {1, true}, {0x100, true}, {-1, true}}) {
       properties.SetSimple(key, 0, stored);
       bool value = !expected;
@@ -259,8 +282,8 @@ const Pair kPairs[] = {{"bndH", "bndV", GetBigNudge, SetBigNudge},
 TEST_F(PropsTest, FixedPairReads) {
   for (const Pair& pair : kPairs) {
     SCOPED_TRACE(pair.first);
-    const uint32_t first = FourCharCode(*reinterpret_cast<const char(*)[5]>(pair.first));
-    const uint32_t second = FourCharCode(*reinterpret_cast<const char(*)[5]>(pair.second));
+    const uint32_t first = KeyOf(pair.first);
+    const uint32_t second = KeyOf(pair.second);
     double a = -1, b = -1;
     // Only the first key known: the first double is set, the second read's code comes back.
     properties.SetSimple(first, 0, 0x00018000);
@@ -286,8 +309,8 @@ TEST_F(PropsTest, FixedPairReads) {
 TEST_F(PropsTest, FixedPairWrites) {
   for (const Pair& pair : kPairs) {
     SCOPED_TRACE(pair.first);
-    const uint32_t first = FourCharCode(*reinterpret_cast<const char(*)[5]>(pair.first));
-    const uint32_t second = FourCharCode(*reinterpret_cast<const char(*)[5]>(pair.second));
+    const uint32_t first = KeyOf(pair.first);
+    const uint32_t second = KeyOf(pair.second);
     properties.writes.clear();
     EXPECT_EQ(pair.write(1.5, 2.75), noErr);
     ASSERT_EQ(properties.writes.size(), 2u);
@@ -324,7 +347,7 @@ TEST_F(PropsTest, HandlePassThrough) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     properties.SetBytes(key, row.index, BytesOf(std::string("data")));
     Handle handle = nullptr;
     EXPECT_EQ(row.read(handle), noErr);
@@ -467,7 +490,7 @@ TEST_F(PropsTest, NarrowStringReads) {
   const std::string stored("na\0me", 5);  // every byte, a zero included
   for (const Row& row : rows) {
     SCOPED_TRACE(row.key);
-    CheckTextRead<std::string>(handles, properties, FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key)),
+    CheckTextRead<std::string>(handles, properties, KeyOf(row.key),
                                row.index, row.read, BytesOf(stored), stored, std::string("previous"));
   }
 }
@@ -490,7 +513,7 @@ TEST_F(PropsTest, WideStringReads) {
   odd.push_back(0x7A);  // an odd last byte is dropped
   for (const Row& row : rows) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     CheckTextRead<std::u16string>(handles, properties, key, row.index, row.read, BytesOf(stored), stored,
                                   u"previous");
     CheckTextRead<std::u16string>(handles, properties, key, row.index, row.read, odd, stored, u"previous");
@@ -535,7 +558,7 @@ TEST_F(PropsTest, StringWrites) {
   };
   for (const Row& row : {Row{"URL ", SetURL}, Row{"xmpd", SetXMP}}) {
     SCOPED_TRACE(row.key);
-    const uint32_t key = FourCharCode(*reinterpret_cast<const char(*)[5]>(row.key));
+    const uint32_t key = KeyOf(row.key);
     properties.ClearFaults();
     handles.failNew = false;
     handles.newUnlockable = false;
