@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Writes the small crafted decode seeds: headers that claim far more pixels
+than the file holds (decompression bombs), and truncated files. Run from the
+repository root; the output goes to fuzz/corpus/decode."""
+import struct
+import zlib
+from pathlib import Path
+
+OUT = Path(__file__).resolve().parent / "corpus" / "decode"
+
+
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+
+def png(width, height, colour=2, depth=8, rows=b""):
+    ihdr = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(rows))
+            + png_chunk(b"IEND", b""))
+
+
+def jpeg_sof(width, height):
+    # SOI, a quantisation table, SOF0 with three components, then nothing.
+    dqt = b"\xff\xdb" + struct.pack(">H", 67) + b"\x00" + bytes([1] * 64)
+    sof = b"\xff\xc0" + struct.pack(">HBHHB", 17, 8, height, width, 3)
+    sof += b"\x01\x11\x00\x02\x11\x00\x03\x11\x00"
+    return b"\xff\xd8" + dqt + sof + b"\xff\xd9"
+
+
+def tiff(width, height, strip_bytes=16):
+    entries = [
+        (256, 4, 1, width),             # ImageWidth
+        (257, 4, 1, height),            # ImageLength
+        (258, 3, 1, 8),                 # BitsPerSample
+        (259, 3, 1, 1),                 # Compression: none
+        (262, 3, 1, 2),                 # Photometric: RGB
+        (273, 4, 1, 8),                 # StripOffsets: the header itself
+        (277, 3, 1, 3),                 # SamplesPerPixel
+        (278, 4, 1, height),            # RowsPerStrip: one strip
+        (279, 4, 1, strip_bytes),       # StripByteCounts
+    ]
+    ifd = struct.pack("<H", len(entries))
+    for tag, kind, count, value in entries:
+        packed = struct.pack("<H", value) + b"\0\0" if kind == 3 else struct.pack("<I", value)
+        ifd += struct.pack("<HHI", tag, kind, count) + packed
+    ifd += struct.pack("<I", 0)
+    return b"II*\x00" + struct.pack("<I", 8) + ifd
+
+
+FILES = {
+    # Over any limit the tool has, in one direction or in bytes.
+    "bomb-wide.png": png(100000, 1),
+    "bomb-square.png": png(60000, 60000),
+    "bomb-within-dimensions.png": png(9000, 9000),
+    "bomb-grey-16bit.png": png(30000, 30000, colour=0, depth=16),
+    "bomb.jpg": jpeg_sof(65500, 65500),
+    "bomb-narrow.jpg": jpeg_sof(1, 65500),
+    "bomb.tif": tiff(4000000, 4000000),
+    "bomb-tall.tif": tiff(1, 3000000000),
+    # Small and honest about their size, but cut short.
+    "truncated-rows.png": png(16, 16, rows=b"\x00" + b"\x80" * 48),
+    "empty-header.jpg": jpeg_sof(0, 16),
+    "short-strip.tif": tiff(16, 16, strip_bytes=4096),
+}
+
+for name, data in FILES.items():
+    (OUT / name).write_bytes(data)
