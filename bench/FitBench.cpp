@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/Kernels.h"
@@ -98,7 +99,23 @@ void Memcpy(benchmark::State& state) {
 
 }  // namespace
 
+// --write-photo=FILE saves the 12-megapixel photo as a PNG, for timing the
+// command-line tool on the very image the kernels run on.
+int WritePhoto(const char* path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = kWidth;
+  image.height = kHeight;
+  image.format = PNG_FORMAT_RGB;
+  if (png_image_write_to_file(&image, path, 0, PhotoImage().data(), 0, nullptr)) return 0;
+  std::fprintf(stderr, "fit_bench: cannot write %s: %s\n", path, image.message);
+  return 1;
+}
+
 int main(int argc, char** argv) {
+  constexpr std::string_view kWriteOption = "--write-photo=";
+  if (argc == 2 && std::string_view(argv[1]).starts_with(kWriteOption))
+    return WritePhoto(argv[1] + kWriteOption.size());
   benchmark::RegisterBenchmark("memcpy", Memcpy)->Unit(benchmark::kMillisecond);
   for (const FitKernel& k : FitKernels()) {
     if (!k.supported()) continue;
