@@ -239,9 +239,11 @@ OSErr GetTargetLayerLock(bool& transparency, bool& composite, bool& position) {
 OSErr GetHostVersion(int32_t& major, int32_t& minor, int32_t& fix) {
   int32_t v = 0;
   const OSErr err = ReadOnSuccess(Key("vers"), v);
-  major = v >> 16;
-  minor = (v >> 8) & 0xFF;
-  fix = v & 0xFF;
+  if (err == noErr) {
+    major = v >> 16;
+    minor = (v >> 8) & 0xFF;
+    fix = v & 0xFF;
+  }
   return err;
 }
 

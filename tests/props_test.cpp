@@ -265,6 +265,10 @@ TEST_F(PropsTest, VersionSplitsIntoThree) {
     EXPECT_EQ(minor, c.minor);
     EXPECT_EQ(fix, c.fix);
   }
+  properties.FailRead(FourCharCode("vers"), kHostError);
+  int32_t major = -1, minor = -1, fix = -1;
+  EXPECT_EQ(GetHostVersion(major, minor, fix), kHostError);
+  EXPECT_EQ(major + minor + fix, -3);
 }
 
 // ---- Fixed-point pairs -----------------------------------------------------------
