@@ -70,9 +70,10 @@ std::vector<std::string> ExportedNames(HMODULE module) {
   return names;
 }
 
-TEST_F(ShippedModule, ExportsPluginMainAndNothingElse) {
+TEST_F(ShippedModule, ExportsPluginMainAndGenericProcAndNothingElse) {
   EXPECT_NE(GetProcAddress(module(), "PluginMain"), nullptr);
-  EXPECT_EQ(ExportedNames(module()), std::vector<std::string>{"PluginMain"});
+  EXPECT_NE(GetProcAddress(module(), "GenericProc"), nullptr);
+  EXPECT_EQ(ExportedNames(module()), (std::vector<std::string>{"GenericProc", "PluginMain"}));
 }
 
 TEST_F(ShippedModule, PropertyListIsTheTenRecordWin64List) {
