@@ -69,6 +69,10 @@ struct Avx2 {
     for (; k < groups; ++k, dst += kCellBytes) WidenGroup(t, bits[k], dst, _mm256_castsi256_si128(fill));
   }
 
+  static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_load_si256(reinterpret_cast<const __m256i*>(drawn)));
+  }
+
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kVectors = kGlyphLanes / 32;
     __m256i sum[kVectors];

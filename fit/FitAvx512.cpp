@@ -86,6 +86,10 @@ struct Avx512 {
     }
   }
 
+  static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_load_si256(reinterpret_cast<const __m256i*>(drawn)));
+  }
+
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     __m512i low = _mm512_loadu_si512(t.bias);
     __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.bias + 64));

@@ -7,7 +7,9 @@
 //                                  set, 0 elsewhere, on all three samples;
 //   BestGlyph(t, rows, n)          the glyph the plain kernel picks for the cell
 //                                  whose row bytes are rows[0..11][n];
-//   SameAsLeft(rows, cells)        which cells repeat the one before them.
+//   SameAsLeft(rows, cells)        which cells repeat the one before them;
+//   DrawInner(dst, drawn)          copy a drawn glyph row to a cell that is
+//                                  not the last of its chunk.
 // Each step reads and writes exactly the pixels it is given, never past them.
 //
 // Everything here has internal linkage: each variant gets its own copy, so the
@@ -100,7 +102,6 @@ template <class Isa>
 void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, std::ptrdiff_t ahead) {
   CellRows rows;
   uint8_t best[kChunkCells];
-  uint8_t glyphRow[kChunkCells];
   uint8_t* row = first;
   const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(cells) * kCellBytes;
   for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
@@ -117,10 +118,13 @@ void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cel
     best[n] = static_cast<uint8_t>(glyph);
   }
 
+  // Left to right, so that a variant may store a whole vector for a cell's
+  // 24 bytes: the surplus lands on the next cell, which is drawn after it.
   row = first;
   for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
-    for (uint32_t n = 0; n < cells; ++n) glyphRow[n] = GlyphTable[best[n]][i];
-    Isa::WidenRow(t, glyphRow, cells, row, 192);
+    uint8_t* cell = row;
+    for (uint32_t n = 0; n + 1 < cells; ++n, cell += kCellBytes) Isa::DrawInner(cell, t.drawn[best[n]][i]);
+    std::memcpy(cell, t.drawn[best[cells - 1]][i], kCellBytes);
   }
 }
 

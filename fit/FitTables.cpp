@@ -19,6 +19,11 @@ void Build(FitTables& t) {
   for (unsigned v = 0; v < 256; ++v) {
     for (int k = 0; k < 24; ++k) t.widen[v][k] = (v >> (k / 3)) & 1u ? 0xFF : 0x00;
   }
+  for (int g = 0; g < kGlyphCount; ++g) {
+    for (int i = 0; i < kGlyphHeight; ++i) {
+      for (int k = 0; k < 24; ++k) t.drawn[g][i][k] = (GlyphTable[g][i] >> (k / 3)) & 1u ? 192 : 0;
+    }
+  }
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ struct alignas(64) FitTables {
   // Byte mask that widens a row byte to 8 pixels of 3 samples: 0xFF where
   // the bit is set.
   uint8_t widen[256][24];
+  // Each glyph row as drawn: 8 pixels of 3 samples, 192 on strokes, 0
+  // elsewhere, padded to 32 bytes so a variant may copy a whole vector.
+  alignas(32) uint8_t drawn[kGlyphCount][kGlyphHeight][32];
 };
 
 const FitTables& GetFitTables();
