@@ -44,6 +44,8 @@ struct PngCase {
   bool withTransparency;
 };
 
+void PrintTo(const PngCase& c, std::ostream* out) { *out << c.name; }
+
 class PngDecode : public testing::TestWithParam<PngCase> {};
 
 // Every pixel must come out as R, G, B (grey spread to all three) and alpha
@@ -154,6 +156,8 @@ struct JpegCase {
   std::array<int, 3> rgb;       // what it stands for
 };
 
+void PrintTo(const JpegCase& c, std::ostream* out) { *out << c.name; }
+
 class JpegDecode : public testing::TestWithParam<JpegCase> {};
 
 TEST_P(JpegDecode, FlatColourComesBackAsRgb) {
@@ -195,6 +199,8 @@ struct TiffCase {
   bool separate;
   bool alpha;
 };
+
+void PrintTo(const TiffCase& c, std::ostream* out) { *out << c.name; }
 
 class TiffDecode : public testing::TestWithParam<TiffCase> {};
 
