@@ -96,16 +96,16 @@ uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
 }
 
 // Twelve rows at a time are more streams than the hardware prefetcher
-// follows, so each chunk asks for the pixels of the next one, up to `ahead`
-// bytes further along the same rows (never past their pixels).
+// follows, so each chunk asks for the pixels of the next one: `ahead` bytes
+// of each of the 12 rows starting at `next` (never past their pixels).
 template <class Isa>
-void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, std::ptrdiff_t ahead) {
+void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, const uint8_t* next,
+              std::ptrdiff_t ahead) {
   CellRows rows;
   uint8_t best[kChunkCells];
   uint8_t* row = first;
-  const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(cells) * kCellBytes;
-  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes) {
-    for (std::ptrdiff_t b = 0; b < ahead; b += 64) __builtin_prefetch(row + size + b, 1);
+  for (int i = 0; i < kGlyphHeight; ++i, row += rowBytes, next += rowBytes) {
+    for (std::ptrdiff_t b = 0; b < ahead; b += 64) __builtin_prefetch(next + b, 1);
     Isa::MaskRow(row, cells, rows[i]);
   }
 
@@ -140,9 +140,16 @@ void FitCells(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes
   for (uint32_t m = 0; m < cellRows; ++m, band += bandBytes) {
     for (uint32_t n = 0; n < cellColumns; n += kChunkCells) {
       const uint32_t cells = cellColumns - n < kChunkCells ? cellColumns - n : kChunkCells;
-      const uint32_t next = cellColumns - n - cells < kChunkCells ? cellColumns - n - cells : kChunkCells;
-      FitChunk<Isa>(t, band + static_cast<std::ptrdiff_t>(n) * kCellBytes, rowBytes, cells,
-                    static_cast<std::ptrdiff_t>(next) * kCellBytes);
+      uint8_t* chunk = band + static_cast<std::ptrdiff_t>(n) * kCellBytes;
+      // The next chunk along this band, or else the first of the next band.
+      uint32_t nextCells = cellColumns - n - cells;
+      const uint8_t* next = chunk + static_cast<std::ptrdiff_t>(cells) * kCellBytes;
+      if (nextCells == 0 && m + 1 < cellRows) {
+        nextCells = cellColumns;
+        next = band + bandBytes;
+      }
+      nextCells = nextCells < kChunkCells ? nextCells : kChunkCells;
+      FitChunk<Isa>(t, chunk, rowBytes, cells, next, static_cast<std::ptrdiff_t>(nextCells) * kCellBytes);
     }
     if (strip != 0) {
       uint8_t* row = band + static_cast<std::ptrdiff_t>(cellColumns) * kCellBytes;
