@@ -98,6 +98,10 @@ HWND UiHandlerItemWindow(int32_t which, int32_t itemId) {
   return Recorder(which) ? Recorder(which)->GetItemWindow(itemId) : nullptr;
 }
 
+intptr_t UiModuleDialogBoxParam(HINSTANCE instance, int32_t templateId) {
+  return ModuleDialogBoxParam(instance, MAKEINTRESOURCEA(templateId), nullptr, GenericProc, 0);
+}
+
 HWND UiItemWindowById(HWND dialog, int32_t itemId) { return GetItemWindowById(dialog, itemId); }
 
 intptr_t UiTextSet(HWND item, const char* text) { return TextItem(item).SetText(text); }

@@ -44,6 +44,7 @@ using RecorderNest = void (*)(int32_t outer, int32_t itemId, int32_t inner, int3
 using RecorderNestResult = int32_t (*)(int32_t outer);
 using RunModal = int32_t (*)(int32_t which, int32_t templateId);
 using HandlerItemWindow = HWND (*)(int32_t which, int32_t itemId);
+using ModuleDialogBoxParam = intptr_t (*)(HINSTANCE instance, int32_t templateId);
 using ItemWindowById = HWND (*)(HWND dialog, int32_t itemId);
 using Reply = intptr_t (*)(HWND item);
 using ReplyInt = intptr_t (*)(HWND item, int32_t value);

@@ -60,6 +60,7 @@ void UiTest::SetUp() {
   Bind(m, "UiRecorderNestResult", ui.RecorderNestResult, x);
   Bind(m, "UiRunModal", ui.RunModal, x);
   Bind(m, "UiHandlerItemWindow", ui.HandlerItemWindow, x);
+  Bind(m, "UiModuleDialogBoxParam", ui.ModuleDialogBoxParam, x);
   Bind(m, "UiItemWindowById", ui.ItemWindowById, x);
   Bind(m, "UiTextSet", ui.TextSet, x);
   Bind(m, "UiTextGet", ui.TextGet, x);

@@ -186,6 +186,7 @@ struct UiModule {
   ui_exports::RecorderNestResult RecorderNestResult = nullptr;
   ui_exports::RunModal RunModal = nullptr;
   ui_exports::HandlerItemWindow HandlerItemWindow = nullptr;
+  ui_exports::ModuleDialogBoxParam ModuleDialogBoxParam = nullptr;
   ui_exports::ItemWindowById ItemWindowById = nullptr;
   ui_exports::ReplyText TextSet = nullptr;
   ui_exports::ReadText TextGet = nullptr;

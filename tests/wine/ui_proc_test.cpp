@@ -138,6 +138,40 @@ TEST_F(DialogProcedure, DialogWithoutAHandlerStillEndsOnOk) {
   EXPECT_EQ(result, IDOK);
 }
 
+// Dialogs run inside the activation context of the module whose template they
+// show: a module without a manifest gets the process default, and a module
+// whose manifest cannot be made into a context gets -1 and no window. This
+// test program carries both template 101 and such a manifest.
+TEST_F(DialogProcedure, ModalRunNeedsAnActivationContextForTheTemplatesModule) {
+  struct Case {
+    const char* name;
+    HINSTANCE instance;
+    INT_PTR expected;
+    bool shows;
+  };
+  for (const Case& c : {Case{"module without a manifest", ui.handle, IDOK, true},
+                        Case{"program with a broken manifest", GetModuleHandleA(nullptr), -1, false}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NE(FindResourceA(c.instance, MAKEINTRESOURCEA(kOkCancelDialog), MAKEINTRESOURCEA(5)), nullptr);
+    bool shown = false;
+    const INT_PTR result = Watched([&] { return ui.ModuleDialogBoxParam(c.instance, kOkCancelDialog); },
+                                   [&](DWORD thread) {
+                                     HWND window = nullptr;
+                                     WaitUntil(
+                                         [&] {
+                                           const auto open = ThreadDialogs(thread);
+                                           if (!open.empty()) window = open.front();
+                                           return window != nullptr;
+                                         },
+                                         c.shows ? kWaitMs : 500);
+                                     shown = window != nullptr;
+                                     if (window) SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+                                   });
+    EXPECT_EQ(shown, c.shows);
+    EXPECT_EQ(result, c.expected);
+  }
+}
+
 // A dialog opened from a handler's hook takes the layer over; once it is
 // gone the first dialog's hooks hear nothing more, but OK and Cancel still work.
 TEST_F(DialogProcedure, NestedDialogTakesTheHandlerPointerOver) {
