@@ -99,6 +99,11 @@ class KernelVariant : public testing::TestWithParam<const char*> {
     RunKernel(*kernel_, got);
     const std::string diff = FirstDifference(got, want);
     EXPECT_EQ(diff, "") << what;
+    for (uint32_t y = 0; y < input.height; ++y) {
+      const size_t end = size_t{y} * input.stride + input.stride, pixels = size_t{y} * input.stride + 3 * input.width;
+      ASSERT_TRUE(std::equal(got.bytes.begin() + pixels, got.bytes.begin() + end, input.bytes.begin() + pixels))
+          << what << ": padding of row " << y << " changed";
+    }
   }
 
   const FitKernel* kernel_ = nullptr;
@@ -108,8 +113,6 @@ TEST_P(KernelVariant, EverySizeUpTo40MatchesPlainAndLeavesPaddingAlone) {
   std::mt19937 rng(12345);
   for (uint32_t h = 0; h <= 40; ++h)
     for (uint32_t w = 0; w <= 40; ++w) {
-      // The plain result keeps the padding as it was, so matching it proves
-      // the padding untouched too.
       Buffer image(w, h, rng() % 13, rng);
       Fill(image, static_cast<int>((w + h) % 3), rng);
       ExpectSameAsPlain(image, std::to_string(w) + " x " + std::to_string(h));
@@ -263,6 +266,11 @@ TEST(KernelDispatch, PicksTheRequestedOrTheBestSupported) {
   for (const FitKernel& k : kernels) cases.push_back({k.name, k.supported() ? &k : best});
   for (const Case& c : cases)
     EXPECT_EQ(&PickFitKernel(c.requested), c.expected) << (c.requested ? c.requested : "(unset)");
+}
+
+TEST(KernelDispatch, TheChoiceFollowsTheEnvironment) {
+  EXPECT_EQ(&ChosenFitKernel(), &PickFitKernel(std::getenv("GLYPHMOSAIC_KERNEL")));
+  EXPECT_TRUE(ChosenFitKernel().supported());
 }
 
 TEST(KernelDispatch, FitGlyphsRunsTheChosenVariantOnTheRectangleExtents) {
