@@ -22,9 +22,16 @@ namespace {
 constexpr char kVersion[] = "glyphmosaic 1.0.0";
 constexpr int kColourPlanes = 3;
 
-std::string aboutText;  // the About phase's message, for PrintAbout
+// The platform's message sink is a bare function: it hands the About phase's
+// text over through this value.
+std::string aboutText;
 
 void CaptureAbout(const char*, const char* text) { aboutText = text ? text : ""; }
+
+std::string DescribeResult(int code) {
+  const std::string name = ResultName(code);
+  return std::to_string(code) + (name.empty() ? "" : " (" + name + ")");
+}
 
 int PrintAbout(const ToolIO& io) {
   aboutText.clear();
@@ -32,14 +39,11 @@ int PrintAbout(const ToolIO& io) {
   host::FilterHost host(&PluginMain);
   const int16_t result = host.About();
   SetPlatformMessageSink(nullptr);
-  if (result != noErr) throw Failure(kExitFilter, "--about", "the About phase failed with result " + std::to_string(result));
+  if (result != noErr) {
+    throw Failure(kExitFilter, "--about", "the About phase failed with result " + DescribeResult(result));
+  }
   std::fprintf(io.out, "%s\n", aboutText.c_str());
   return kExitOk;
-}
-
-std::string DescribeResult(int code) {
-  const std::string name = ResultName(code);
-  return std::to_string(code) + (name.empty() ? "" : " (" + name + ")");
 }
 
 void CheckRect(const Options& options, const Image& image) {
@@ -70,7 +74,8 @@ void Filter(Image& image, const Options& options, const ToolIO& io) {
   bar.Clear();
   if (report.result == userCanceledErr) throw Failure(kExitCancelled, options.input, "cancelled");
   if (report.hostError != noErr) {
-    throw Failure(kExitFilter, options.input, "the host refused the filter's request, result " + DescribeResult(report.hostError));
+    throw Failure(kExitFilter, options.input,
+                  "the host refused the filter's request, result " + DescribeResult(report.hostError));
   }
   if (report.result != noErr) {
     throw Failure(kExitFilter, options.input, "the filter reported result " + DescribeResult(report.result));
