@@ -28,6 +28,13 @@ const char* FormatName(Format format);
 void CheckDimensions(const std::string& path, uint64_t width, uint64_t height, int channels,
                      const DecodeLimits& limits);
 
+// The decoded image's memory is reserved whole but committed a band of rows at
+// a time, as the file delivers them: a tiny file that claims a huge image
+// fails at its first missing row having cost address space, not memory.
+Image ReserveImage(uint32_t width, uint32_t height, int channels);
+// Commits rows up to `end` (exclusive) and returns the start of row `top`.
+uint8_t* CommitRows(Image& image, uint32_t top, uint32_t end);
+
 // Decodes by content, whatever the extension says. Grey becomes R = G = B,
 // 16-bit samples become 8-bit by rounding, alpha is kept as stored.
 Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);

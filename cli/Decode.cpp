@@ -83,6 +83,21 @@ void CheckDimensions(const std::string& path, uint64_t width, uint64_t height, i
   }
 }
 
+Image ReserveImage(uint32_t width, uint32_t height, int channels) {
+  Image image;
+  image.width = static_cast<int32_t>(width);
+  image.height = static_cast<int32_t>(height);
+  image.channels = channels;
+  image.pixels.reserve(static_cast<size_t>(width) * height * static_cast<size_t>(channels));
+  return image;
+}
+
+uint8_t* CommitRows(Image& image, uint32_t top, uint32_t end) {
+  const size_t needed = static_cast<size_t>(end) * image.RowBytes();
+  if (image.pixels.size() < needed) image.pixels.resize(needed);  // within the reserve: no reallocation
+  return image.pixels.data() + static_cast<size_t>(top) * image.RowBytes();
+}
+
 Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Failure(kExitInput, path, std::strerror(errno));

@@ -99,12 +99,12 @@ bool Start(JpegRead& r) {
 
 // Grey rows are read into the start of the destination row and spread out
 // from the right; CMYK rows go through `spare`, one row of four samples.
-bool ReadRows(JpegRead& r, uint8_t* pixels, size_t rowBytes, uint8_t* spare, const CancelCheck* cancel) {
+bool ReadRows(JpegRead& r, Image& image, uint8_t* spare, const CancelCheck* cancel) {
   if (setjmp(r.jump)) return false;
   const JDIMENSION width = r.cinfo.output_width;
   while (r.cinfo.output_scanline < r.cinfo.output_height) {
     const JDIMENSION y = r.cinfo.output_scanline;
-    uint8_t* row = pixels + static_cast<size_t>(y) * rowBytes;
+    uint8_t* row = CommitRows(image, y, y + 1);
     JSAMPROW target = r.cmyk ? spare : row;
     jpeg_read_scanlines(&r.cinfo, &target, 1);
     if (r.cinfo.out_color_space == JCS_GRAYSCALE) {
@@ -157,9 +157,9 @@ Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& l
     throw Failure(kExitInput, path, "unsupported JPEG colour layout");
   }
 
-  Image image(static_cast<int32_t>(r.cinfo.output_width), static_cast<int32_t>(r.cinfo.output_height), channels);
+  Image image = ReserveImage(r.cinfo.output_width, r.cinfo.output_height, channels);
   std::vector<uint8_t> spare(r.cmyk ? static_cast<size_t>(r.cinfo.output_width) * 4 : 0);
-  if (!ReadRows(r, image.pixels.data(), image.RowBytes(), spare.data(), &cancel)) {
+  if (!ReadRows(r, image, spare.data(), &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated JPEG file: ") + r.message);
   }

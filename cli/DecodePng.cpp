@@ -65,11 +65,11 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   return true;
 }
 
-bool ReadRows(PngRead& r, png_bytep pixels, size_t rowBytes, const CancelCheck* cancel) {
+bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
   if (setjmp(png_jmpbuf(r.png))) return false;
   for (int pass = 0; pass < r.passes; ++pass) {
     for (png_uint_32 y = 0; y < r.height; ++y) {
-      png_read_row(r.png, pixels + static_cast<size_t>(y) * rowBytes, nullptr);
+      png_read_row(r.png, CommitRows(image, y, y + 1), nullptr);
       if ((y & 63) == 0 && *cancel && (*cancel)()) {
         r.cancelled = true;
         return false;
@@ -97,8 +97,8 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
   CheckDimensions(path, r.width, r.height, r.channels, limits);
   if (r.channels != 3 && r.channels != 4) throw Failure(kExitInput, path, "unsupported PNG colour layout");
 
-  Image image(static_cast<int32_t>(r.width), static_cast<int32_t>(r.height), r.channels);
-  if (!ReadRows(r, image.pixels.data(), image.RowBytes(), &cancel)) {
+  Image image = ReserveImage(r.width, r.height, r.channels);
+  if (!ReadRows(r, image, &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
   }

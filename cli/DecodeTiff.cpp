@@ -44,8 +44,9 @@ struct Layout {
 
 class TiffReader {
  public:
-  TiffReader(TIFF* tif, const std::string& path, const CancelCheck& cancel, TiffMessages& messages)
-      : tif_(tif), path_(path), cancel_(cancel), messages_(messages) {}
+  TiffReader(TIFF* tif, const std::string& path, const CancelCheck& cancel, TiffMessages& messages,
+             uint64_t maxBytes)
+      : tif_(tif), path_(path), cancel_(cancel), messages_(messages), maxBytes_(maxBytes) {}
 
   Layout ReadLayout() {
     Layout l;
@@ -90,7 +91,10 @@ class TiffReader {
     const tmsize_t blockBytes = l.tiled ? TIFFTileSize(tif_) : TIFFScanlineSize(tif_);
     const uint64_t needed = uint64_t{blockWidth} * blockHeight * static_cast<uint64_t>(perPixel);
     if (blockBytes <= 0 || static_cast<uint64_t>(blockBytes) < needed) Fail("inconsistent TIFF layout");
-    std::vector<uint8_t> block(static_cast<size_t>(blockBytes));
+    // The tile size is the file's claim, not the image's: bound it, and leave
+    // the buffer untouched so that only what libtiff decodes costs memory.
+    if (static_cast<uint64_t>(blockBytes) > maxBytes_) Fail("TIFF tiles larger than the memory limit");
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(blockBytes));
 
     // Which of the file's samples feeds each channel of the image; -1 for none.
     int source[4] = {0, 1, 2, -1};
@@ -105,13 +109,14 @@ class TiffReader {
       for (uint32_t top = 0; top < l.height; top += blockHeight) {
         for (uint32_t left = 0; left < l.width; left += blockWidth) {
           const auto sample = static_cast<uint16_t>(plane);
-          const tmsize_t got = l.tiled ? TIFFReadTile(tif_, block.data(), left, top, 0, sample)
-                                       : (TIFFReadScanline(tif_, block.data(), top, sample) == 1 ? blockBytes : -1);
+          const tmsize_t got = l.tiled ? TIFFReadTile(tif_, block.get(), left, top, 0, sample)
+                                       : (TIFFReadScanline(tif_, block.get(), top, sample) == 1 ? blockBytes : -1);
           if (got < 0) Fail("corrupt or truncated TIFF file");
           const uint32_t rows = std::min(blockHeight, l.height - top);
           const uint32_t cols = std::min(blockWidth, l.width - left);
+          CommitRows(image, top, top + rows);
           for (uint32_t y = 0; y < rows; ++y) {
-            const uint8_t* src = block.data() + static_cast<size_t>(y) * blockWidth * perPixel;
+            const uint8_t* src = block.get() + static_cast<size_t>(y) * blockWidth * perPixel;
             uint8_t* dst = image.At(static_cast<int32_t>(left), static_cast<int32_t>(top + y));
             for (uint32_t x = 0; x < cols; ++x, src += perPixel, dst += image.channels) {
               for (int c = 0; c < image.channels; ++c) {
@@ -142,13 +147,16 @@ class TiffReader {
       ~End() { TIFFRGBAImageEnd(&img); }
     } end{img};
     img.req_orientation = ORIENTATION_TOPLEFT;
-    constexpr uint32_t kBand = 64;
-    std::vector<uint32_t> raster(static_cast<size_t>(l.width) * kBand);
-    for (uint32_t top = 0; top < l.height; top += kBand) {
-      const uint32_t rows = std::min(kBand, l.height - top);
+    // Up to 64 rows, but no more than 16 MiB of raster for a very wide image.
+    constexpr uint64_t kRasterBytes = 16 << 20;
+    const uint32_t band = static_cast<uint32_t>(std::clamp<uint64_t>(kRasterBytes / (uint64_t{l.width} * 4), 1, 64));
+    std::vector<uint32_t> raster(static_cast<size_t>(l.width) * band);
+    for (uint32_t top = 0; top < l.height; top += band) {
+      const uint32_t rows = std::min(band, l.height - top);
       img.row_offset = static_cast<int>(top);
       img.col_offset = 0;
       if (!TIFFRGBAImageGet(&img, raster.data(), l.width, rows)) Fail("corrupt or truncated TIFF file");
+      CommitRows(image, top, top + rows);
       for (uint32_t y = 0; y < rows; ++y) {
         const uint32_t* src = raster.data() + static_cast<size_t>(y) * l.width;
         uint8_t* dst = image.At(0, static_cast<int32_t>(top + y));
@@ -183,6 +191,7 @@ class TiffReader {
   const std::string& path_;
   const CancelCheck& cancel_;
   TiffMessages& messages_;
+  uint64_t maxBytes_;
 };
 
 }  // namespace
@@ -205,13 +214,13 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
                   std::string("not a valid TIFF file") + (messages.error[0] ? std::string(": ") + messages.error : ""));
   }
 
-  TiffReader reader(tif.get(), path, cancel, messages);
+  TiffReader reader(tif.get(), path, cancel, messages, limits.maxBytes);
   const Layout layout = reader.ReadLayout();
   const bool direct = TiffReader::Direct(layout);
   const int channels = direct ? TiffReader::Channels(layout) : (layout.extraCount > 0 ? 4 : 3);
   CheckDimensions(path, layout.width, layout.height, channels, limits);
 
-  Image image(static_cast<int32_t>(layout.width), static_cast<int32_t>(layout.height), channels);
+  Image image = ReserveImage(layout.width, layout.height, channels);
   if (direct) {
     reader.ReadDirect(layout, image);
   } else {

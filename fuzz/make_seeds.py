@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the small crafted decode seeds: headers that claim far more pixels
-than the file holds (decompression bombs), and truncated files. Run from the
-repository root; the output goes to fuzz/corpus/decode."""
+than the file holds (decompression bombs), and truncated files, into
+fuzz/corpus/decode."""
 import struct
 import zlib
 from pathlib import Path
@@ -28,11 +28,11 @@ def jpeg_sof(width, height):
     return b"\xff\xd8" + dqt + sof + b"\xff\xd9"
 
 
-def tiff(width, height, strip_bytes=16):
+def tiff(width, height, strip_bytes=16, tile=None, bits=8):
     entries = [
         (256, 4, 1, width),             # ImageWidth
         (257, 4, 1, height),            # ImageLength
-        (258, 3, 1, 8),                 # BitsPerSample
+        (258, 3, 1, bits),              # BitsPerSample
         (259, 3, 1, 1),                 # Compression: none
         (262, 3, 1, 2),                 # Photometric: RGB
         (273, 4, 1, 8),                 # StripOffsets: the header itself
@@ -40,6 +40,9 @@ def tiff(width, height, strip_bytes=16):
         (278, 4, 1, height),            # RowsPerStrip: one strip
         (279, 4, 1, strip_bytes),       # StripByteCounts
     ]
+    if tile:
+        entries = [e for e in entries if e[0] not in (273, 278, 279)]
+        entries += [(322, 4, 1, tile[0]), (323, 4, 1, tile[1]), (324, 4, 1, 8), (325, 4, 1, strip_bytes)]
     ifd = struct.pack("<H", len(entries))
     for tag, kind, count, value in entries:
         packed = struct.pack("<H", value) + b"\0\0" if kind == 3 else struct.pack("<I", value)
@@ -58,6 +61,13 @@ FILES = {
     "bomb-narrow.jpg": jpeg_sof(1, 65500),
     "bomb.tif": tiff(4000000, 4000000),
     "bomb-tall.tif": tiff(1, 3000000000),
+    "bomb-tile.tif": tiff(16, 16, tile=(1 << 16, 1 << 16)),
+    "bomb-wide-16bit.tif": tiff(2000000, 1, bits=16),  # read through libtiff's RGBA path
+    # Within the tool's own limits (30000 x 30000 RGB is 2.5 GiB) yet nearly
+    # empty: decoding must fail at the first missing row, not first commit
+    # the whole image.
+    "bomb-30000.png": png(30000, 30000),
+    "bomb-30000.tif": tiff(30000, 30000),
     # Small and honest about their size, but cut short.
     "truncated-rows.png": png(16, 16, rows=b"\x00" + b"\x80" * 48),
     "empty-header.jpg": jpeg_sof(0, 16),
