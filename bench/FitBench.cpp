@@ -116,12 +116,18 @@ int main(int argc, char** argv) {
   constexpr std::string_view kWriteOption = "--write-photo=";
   if (argc == 2 && std::string_view(argv[1]).starts_with(kWriteOption))
     return WritePhoto(argv[1] + kWriteOption.size());
-  benchmark::RegisterBenchmark("memcpy", Memcpy)->Unit(benchmark::kMillisecond);
+  // Medians of three runs each, so that a burst of other work on the machine
+  // moves the figures less.
+  constexpr int kRepetitions = 3;
+  benchmark::RegisterBenchmark("memcpy", Memcpy)
+      ->Unit(benchmark::kMillisecond)
+      ->Repetitions(kRepetitions)
+      ->ReportAggregatesOnly(true);
   for (const FitKernel& k : FitKernels()) {
     if (!k.supported()) continue;
     for (const auto& [name, image] : {std::pair{"photo", &PhotoImage()}, std::pair{"noise", &NoiseImage()}}) {
       auto* b = benchmark::RegisterBenchmark((std::string("kernel/") + name + "/" + k.name).c_str(), Kernel, k.fit, image);
-      b->Unit(benchmark::kMillisecond);
+      b->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
       // The plain kernel takes about a second a run; a few runs suffice.
       if (std::strcmp(k.name, "plain") == 0) b->Iterations(3);
     }
