@@ -1,6 +1,5 @@
-// SSE2 variant, the baseline of both Windows targets. SSE2 has no byte
-// shuffle, so pixels are thresholded one by one; scoring and drawing use
-// 16-byte vectors.
+// SSE2 variant, the baseline of both Windows targets: 16-byte vectors for
+// thresholding, scoring and drawing.
 #include <emmintrin.h>
 
 #include "fit/FitCells.h"
@@ -8,10 +7,51 @@
 
 namespace {
 
+// SSE2 has no byte shuffle to gather R, G and B, so the weighted sum
+// 3·x[t] + 6·x[t+1] + x[t+2] is formed at every byte position t of `v`
+// (`next` holds the 16 bytes after it); bit t of the result is set where it
+// reaches 1280. Only positions 0, 3, 6, ... start a pixel; the rest are junk.
+unsigned LightPositions(__m128i v, __m128i next) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v1 = _mm_or_si128(_mm_srli_si128(v, 1), _mm_slli_si128(next, 15));
+  const __m128i v2 = _mm_or_si128(_mm_srli_si128(v, 2), _mm_slli_si128(next, 14));
+  const __m128i three = _mm_set1_epi16(3), six = _mm_set1_epi16(6), darkest = _mm_set1_epi16(1279);
+  const __m128i low = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), three),
+                                                  _mm_mullo_epi16(_mm_unpacklo_epi8(v1, zero), six)),
+                                    _mm_unpacklo_epi8(v2, zero));
+  const __m128i high = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), three),
+                                                   _mm_mullo_epi16(_mm_unpackhi_epi8(v1, zero), six)),
+                                     _mm_unpackhi_epi8(v2, zero));
+  const __m128i light = _mm_packs_epi16(_mm_cmpgt_epi16(low, darkest), _mm_cmpgt_epi16(high, darkest));
+  return static_cast<unsigned>(_mm_movemask_epi8(light));
+}
+
+// Bits 0, 3, ..., 21 of x gathered into bits 0 to 7.
+uint8_t EveryThirdBit(uint32_t x) {
+  x &= 0x249249;
+  x = (x | x >> 2) & 0x0C30C3;
+  x = (x | x >> 4) & 0x00F00F;
+  x = (x | x >> 8) & 0x0000FF;
+  return static_cast<uint8_t>(x);
+}
+
 struct Sse2 {
   static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
 
-  static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) { MaskRowScalar(src, groups, bits); }
+  // Two groups (16 pixels, 48 bytes) per step.
+  static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
+    uint32_t k = 0;
+    for (; k + 2 <= groups; k += 2, src += 2 * kCellBytes) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
+      const uint64_t light = LightPositions(a, b) | uint64_t{LightPositions(b, c)} << 16 |
+                             uint64_t{LightPositions(c, _mm_setzero_si128())} << 32;
+      bits[k] = EveryThirdBit(static_cast<uint32_t>(light));
+      bits[k + 1] = EveryThirdBit(static_cast<uint32_t>(light >> 24));
+    }
+    MaskRowScalar(src, groups - k, bits + k);
+  }
 
   static void WidenRow(const FitTables& t, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
