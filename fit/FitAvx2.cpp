@@ -59,8 +59,8 @@ struct Avx2 {
       std::memcpy(&four, bits + k, sizeof four);
       const __m256i row = _mm256_set1_epi32(four);
       for (int q = 0; q < 3; ++q) {
-        const __m256i byteOf = _mm256_load_si256(reinterpret_cast<const __m256i*>(kByteOf[q]));
-        const __m256i bitOf = _mm256_load_si256(reinterpret_cast<const __m256i*>(kBitOf[q]));
+        const __m256i byteOf = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kByteOf[q]));
+        const __m256i bitOf = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kBitOf[q]));
         const __m256i picked = _mm256_and_si256(_mm256_shuffle_epi8(row, byteOf), bitOf);
         const __m256i set = _mm256_cmpeq_epi8(picked, bitOf);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32 * q), _mm256_and_si256(set, fill));
@@ -70,7 +70,7 @@ struct Avx2 {
   }
 
   static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_load_si256(reinterpret_cast<const __m256i*>(drawn)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(drawn)));
   }
 
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {

@@ -78,8 +78,8 @@ struct Avx512 {
       const __m512i row = _mm512_set1_epi64(static_cast<long long>(eight));
       const uint32_t samples = count * kCellBytes;
       for (uint32_t q = 0; q < 3 && 64 * q < samples; ++q) {
-        const __m512i byteOf = _mm512_load_si512(kWiden.byteOf[q]);
-        const __m512i bitOf = _mm512_load_si512(kWiden.bitOf[q]);
+        const __m512i byteOf = _mm512_loadu_si512(kWiden.byteOf[q]);
+        const __m512i bitOf = _mm512_loadu_si512(kWiden.bitOf[q]);
         const __mmask64 set = _mm512_test_epi8_mask(_mm512_shuffle_epi8(row, byteOf), bitOf);
         _mm512_mask_storeu_epi8(dst + 64 * q, FirstBytes(samples - 64 * q), _mm512_maskz_mov_epi8(set, fill));
       }
@@ -87,7 +87,7 @@ struct Avx512 {
   }
 
   static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_load_si256(reinterpret_cast<const __m256i*>(drawn)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(drawn)));
   }
 
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {

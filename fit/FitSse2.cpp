@@ -65,8 +65,8 @@ struct Sse2 {
   }
 
   static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_load_si128(reinterpret_cast<const __m128i*>(drawn)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_load_si128(reinterpret_cast<const __m128i*>(drawn + 16)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(drawn)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(drawn + 16)));
   }
 
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
