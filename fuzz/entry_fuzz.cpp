@@ -189,10 +189,9 @@ OSErr Host::Advance() {
 
   VRect delivered = requested;
   if (action == 2) {  // nudged sides, possibly reversed
-    delivered.top += static_cast<int32_t>(input.Range(-16, 16));
-    delivered.left += static_cast<int32_t>(input.Range(-16, 16));
-    delivered.bottom += static_cast<int32_t>(input.Range(-16, 16));
-    delivered.right += static_cast<int32_t>(input.Range(-16, 16));
+    for (int32_t* side : {&delivered.top, &delivered.left, &delivered.bottom, &delivered.right}) {
+      *side = static_cast<int32_t>(std::clamp<int64_t>(*side + input.Range(-16, 16), INT32_MIN, INT32_MAX));
+    }
   } else if (action == 3) {  // somewhere else entirely
     delivered = RectFrom(input);
   } else if (action == 4) {
