@@ -20,7 +20,18 @@ struct Avx2 {
   // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
   // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
   // summed as 3R + 6G + B by two multiply-adds.
-  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) {
+    uint64_t same = ~uint64_t{0};
+    for (int i = 0; i < kGlyphHeight; ++i) {
+      const uint8_t* row = rows[i];
+      const auto at = [row](int k) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + k)); };
+      const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(at(0), at(1))));
+      const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(at(32), at(33))));
+      same &= low | uint64_t{high} << 32;
+    }
+    // Bit n said cell n + 1 equals cell n; keep only pairs of real cells.
+    return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
+  }
 
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //

@@ -117,7 +117,10 @@ void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cel
   }
 
   // Neighbouring cells of a photo are often alike (flat sky, shadow), so a
-  // cell equal to the previous one takes its glyph without scoring.
+  // cell equal to the previous one takes its glyph without scoring. The
+  // spare bytes are cleared so that a variant comparing whole vectors reads
+  // only defined values.
+  for (int i = 0; i < kGlyphHeight; ++i) std::memset(rows[i] + cells, 0, sizeof rows[i] - cells);
   const uint64_t same = Isa::SameAsLeft(rows, cells);
   int glyph = 0;
   for (uint32_t n = 0; n < cells; ++n) {

@@ -36,7 +36,20 @@ uint8_t EveryThirdBit(uint32_t x) {
 }
 
 struct Sse2 {
-  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) { return SameAsLeftScalar(rows, cells); }
+  static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) {
+    uint64_t same = ~uint64_t{0};
+    for (int i = 0; i < kGlyphHeight; ++i) {
+      uint64_t row = 0;
+      for (int k = 0; k < 64; k += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[i] + k));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[i] + k + 1));
+        row |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)))} << k;
+      }
+      same &= row;
+    }
+    // Bit n said cell n + 1 equals cell n; keep only pairs of real cells.
+    return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
+  }
 
   // Two groups (16 pixels, 48 bytes) per step.
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
