@@ -23,6 +23,10 @@ int OnTiffError(TIFF* tif, void* user, const char* module, const char* format, v
   if (messages->error[0] == 0) {  // the first error is the cause, later ones its echoes
     char text[200];
     std::vsnprintf(text, sizeof text, format, args);
+    // Some of libtiff's texts span lines; the tool's errors are one line.
+    for (char* c = text; *c; ++c) {
+      if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+    }
     // libtiff often starts with the file name, which our line already names.
     const char* name = tif ? TIFFFileName(tif) : nullptr;
     const size_t length = name ? std::strlen(name) : 0;
