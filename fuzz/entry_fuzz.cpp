@@ -243,7 +243,10 @@ OSErr Host::Advance() {
   d.rect = seen;
   d.rowBytes = stride;
   if (height > 0 && width > 0) {
-    if (height * width > kMaxTilePixels || pixelsDelivered + height * width > kMaxRunPixels) return Stop(memFullErr);
+    if (height > kMaxTilePixels || width > kMaxTilePixels || height * width > kMaxTilePixels ||
+        pixelsDelivered + height * width > kMaxRunPixels) {
+      return Stop(memFullErr);
+    }
     const int64_t absStride = stride < 0 ? -int64_t{stride} : stride;
     const int64_t span = (height - 1) * absStride + 3 * width;
     if (span > kMaxBufferBytes) return Stop(memFullErr);
