@@ -2,39 +2,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cli/Codec.h"
+#include "cli/TiffMessages.h"
 
 namespace gm::cli {
-
-namespace {
-
-struct TiffMessages {
-  char error[256] = {};
-};
-
-int OnTiffError(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
-  auto* messages = static_cast<TiffMessages*>(user);
-  if (messages->error[0] == 0) {
-    char text[200];
-    std::vsnprintf(text, sizeof text, format, args);
-    // libtiff often starts with the file name, which our line already names.
-    const char* name = tif ? TIFFFileName(tif) : nullptr;
-    const size_t length = name ? std::strlen(name) : 0;
-    const char* reason = text;
-    if (length && std::strncmp(text, name, length) == 0 && std::strncmp(text + length, ": ", 2) == 0) reason += length + 2;
-    std::snprintf(messages->error, sizeof messages->error, "%s%s%s", module ? module : "", module ? ": " : "", reason);
-  }
-  return 1;
-}
-
-int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-}  // namespace
 
 void EncodeTiff(const Image& image, bool grey, int fd, const std::string& path, const CancelCheck& cancel) {
   TiffMessages messages;
