@@ -49,13 +49,7 @@ int main(int argc, char** argv) {
       return Fail("cannot write", input, "write failed");
     }
     gm::host::FilterHost host(&PluginMain);
-    gm::host::RunOptions options;
-    options.tileWidth = c.tileWidth;
-    options.tileHeight = c.tileHeight;
-    options.bigDocument = c.bigDocument;
-    options.filterRect = c.filterRect;
-    options.rowPadding = c.rowPadding;
-    const auto report = host.Run(image, options);
+    const auto report = host.Run(image, c.Options());
     const int16_t codes[2] = {report.result, report.hostError};
     const std::string result = out + "/" + c.name + ".out";
     if (!gm::test::WriteRaw(result, image, codes)) return Fail("cannot write", result, "write failed");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "entry/HostTypes.h"
+#include "host/FilterHost.h"
 #include "host/Image.h"
 
 namespace gm::test {
@@ -23,6 +24,17 @@ struct RunCase {
   bool bigDocument;  // offer 32-bit coordinates
   std::optional<VRect> filterRect;
   int32_t rowPadding;
+
+  // What the host offers for this case, natively and in the Windows test host alike.
+  host::RunOptions Options() const {
+    host::RunOptions options;
+    options.tileWidth = tileWidth;
+    options.tileHeight = tileHeight;
+    options.bigDocument = bigDocument;
+    options.filterRect = filterRect;
+    options.rowPadding = rowPadding;
+    return options;
+  }
 };
 
 // Odd tile sizes make the driver round down (and, below one cell, refuse);

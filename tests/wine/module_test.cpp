@@ -283,13 +283,7 @@ TEST_P(FilterRun, OutputEqualsTheNativeBuildByteForByte) {
   const gm::Image original = image;
 
   gm::host::FilterHost host(entry);
-  gm::host::RunOptions options;
-  options.tileWidth = c.tileWidth;
-  options.tileHeight = c.tileHeight;
-  options.bigDocument = c.bigDocument;
-  options.filterRect = c.filterRect;
-  options.rowPadding = c.rowPadding;
-  const auto report = host.Run(image, options);
+  const auto report = host.Run(image, c.Options());
 
   EXPECT_EQ(report.result, expectedCodes[0]);
   EXPECT_EQ(report.hostError, expectedCodes[1]);
