@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct Seen {
   int abortAfterPolls = -1;  // abort on this poll (1-based); -1 never
   int failOnCall = -1;       // advanceState returns failCode on this call (1-based)
   OSErr failCode = 0;
+  int raiseOnCall = -1;      // advanceState raises on this call (1-based)
   bool deliverNull = false;
   std::vector<uint8_t> buffer;
   std::string caption, text;
@@ -28,8 +31,26 @@ struct Seen {
 Seen seen;
 FilterRecord* current = nullptr;
 
+// What the boundary tests make a phase raise, each kind a phase could.
+enum class Raise { kShortCode, kLongCode, kBadAlloc, kRuntimeError, kBareInt };
+Raise raiseKind = Raise::kBadAlloc;
+int64_t raiseValue = 0;
+
+[[noreturn]] void RaiseNow() {
+  switch (raiseKind) {
+    case Raise::kShortCode: throw static_cast<int16_t>(raiseValue);
+    case Raise::kLongCode: throw static_cast<uint32_t>(raiseValue);
+    case Raise::kBadAlloc: throw std::bad_alloc();
+    case Raise::kRuntimeError: throw std::runtime_error("raised");
+    case Raise::kBareInt: break;
+  }
+  throw static_cast<int>(raiseValue);
+}
+void RaiseInPhase(int16_t) { RaiseNow(); }
+
 OSErr FakeAdvance() {
   seen.requested.push_back(GetOutRect());
+  if (static_cast<int>(seen.requested.size()) == seen.raiseOnCall) RaiseNow();
   if (static_cast<int>(seen.requested.size()) == seen.failOnCall) return seen.failCode;
   const VRect r = GetOutRect();
   const int32_t stride = 3 * (r.right - r.left) + 4;
@@ -66,7 +87,10 @@ class Entry : public ::testing::Test {
     rec.outTileHeight = rec.outTileWidth = 64;
     SetPlatformMessageSink(RecordMessage);
   }
-  void TearDown() override { SetPlatformMessageSink(nullptr); }
+  void TearDown() override {
+    SetPlatformMessageSink(nullptr);
+    phaseHook = nullptr;
+  }
 
   int16_t Call(int16_t selector, int16_t preset = 12345) {
     int16_t result = preset;
@@ -353,6 +377,69 @@ TEST_F(Entry, MoreThan65535TileColumnsAreAllVisited) {
   EXPECT_EQ(seen.requested.size(), 70000u);
   EXPECT_EQ(seen.requested.back().left, 69999 * 8);
   EXPECT_EQ(big.outRect32.right, 0);
+}
+
+struct RaiseCase {
+  Raise kind;
+  int64_t value;
+  OSErr expected;
+};
+// A code that is no 16-bit failure still reports the phase as failed.
+const RaiseCase kRaiseCases[] = {
+    {Raise::kShortCode, -108, memFullErr},
+    {Raise::kShortCode, -50, paramErr},
+    {Raise::kShortCode, 0, filterBadParameters},
+    {Raise::kLongCode, 0xFFFFFF80u, userCanceledErr},
+    {Raise::kLongCode, 7, 7},
+    {Raise::kLongCode, 0x5061726Du, filterBadParameters},
+    {Raise::kLongCode, 0x8000u, filterBadParameters},
+    {Raise::kBadAlloc, 0, memFullErr},
+    {Raise::kRuntimeError, 0, filterBadParameters},
+    {Raise::kBareInt, -108, filterBadParameters},
+};
+
+TEST_F(Entry, WhatEveryPhaseRaisesBecomesItsResultAndTheRecordStaysAsItWas) {
+  for (const RaiseCase& c : kRaiseCases) {
+    for (int16_t selector : {filterSelectorParameters, filterSelectorPrepare, filterSelectorStart,
+                             filterSelectorContinue, filterSelectorFinish, int16_t(6)}) {
+      SetUp();
+      SetFilter(VRect{0, 0, 24, 16});
+      rec.maxSpace = 1000;
+      raiseKind = c.kind;
+      raiseValue = c.value;
+      phaseHook = RaiseInPhase;
+      const auto before = Bytes();
+      EXPECT_EQ(Call(selector), c.expected) << int(c.kind) << " " << c.value << " selector " << selector;
+      EXPECT_EQ(Bytes(), before) << selector;
+      EXPECT_TRUE(seen.requested.empty());
+    }
+    AboutRecord about{};
+    int16_t result = 12345;
+    PluginMain(filterSelectorAbout, &about, &data, &result);
+    EXPECT_EQ(result, c.expected) << int(c.kind) << " " << c.value;
+    EXPECT_TRUE(seen.caption.empty()) << "nothing is shown";
+  }
+}
+
+TEST_F(Entry, RaisedMidStartLeavesTheRecordAsThePhaseLeftIt) {
+  for (const RaiseCase& c : kRaiseCases) {
+    SetUp();
+    SetFilter(VRect{0, 0, 24, 16});
+    rec.outTileHeight = 12;
+    rec.outTileWidth = 8;
+    raiseKind = c.kind;
+    raiseValue = c.value;
+    seen.raiseOnCall = 2;
+    EXPECT_EQ(Call(filterSelectorStart), c.expected) << int(c.kind) << " " << c.value;
+    ASSERT_EQ(seen.requested.size(), 2u);
+    EXPECT_EQ((std::vector<int16_t>{rec.outRect.top, rec.outRect.left, rec.outRect.bottom, rec.outRect.right}),
+              (std::vector<int16_t>{0, 8, 12, 16}));
+    EXPECT_EQ(rec.outHiPlane, 2);
+    EXPECT_TRUE(seen.progress.empty());
+    EXPECT_EQ(seen.abortPolls, 0);
+    // The first tile was filtered before the raise: its buffer holds only the drawn levels.
+    EXPECT_TRUE(std::all_of(seen.buffer.begin(), seen.buffer.begin() + 24, [](uint8_t v) { return v == 0 || v == 192; }));
+  }
 }
 
 }  // namespace

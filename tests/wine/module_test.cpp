@@ -262,6 +262,62 @@ TEST(TestModule, ShippedModuleKeepsTheTestExportsOut) {
   ASSERT_NE(Shipped().get(), nullptr);
   EXPECT_EQ(GetProcAddress(Shipped().get(), "TestGetModuleInstance"), nullptr);
   EXPECT_EQ(GetProcAddress(Shipped().get(), "TestSetModuleInstance"), nullptr);
+  EXPECT_EQ(GetProcAddress(Shipped().get(), "TestRaiseInPhases"), nullptr);
+}
+
+// Whatever a phase raises inside the module must come back as a result code,
+// never as an unwind into the host; the record stays as the phase left it.
+TEST(TestModule, WhatAPhaseRaisesComesBackAsItsResult) {
+  LoadedModule test(GM_MODULE_GLYPHMOSAICTEST);
+  ASSERT_NE(test.get(), nullptr) << "LoadLibrary failed on " << test.path();
+  using EntryFn = void (*)(int16_t, void*, intptr_t*, int16_t*);
+  using RaiseFn = void (*)(int, uint32_t);
+  auto entry = test.Function<EntryFn>("PluginMain");
+  auto raise = test.Function<RaiseFn>("TestRaiseInPhases");
+  ASSERT_TRUE(entry && raise);
+
+  struct Case {
+    int kind;
+    uint32_t value;
+    int16_t expected;
+  };
+  const Case cases[] = {{1, 0xFF94, memFullErr},         {1, 0, filterBadParameters},
+                        {2, 0xFFFFFFCEu, paramErr},      {2, 0x5061726Du, filterBadParameters},
+                        {3, 0, memFullErr},              {5, 0, filterBadParameters},
+                        {6, 0xFFFFFF94u, filterBadParameters},
+                        // Without a basic suite the module cannot allocate the
+                        // message: making it raises the allocator's -50 first.
+                        {4, 0, paramErr}};
+  struct {
+    FilterRecord record;
+    uint8_t tail[256];
+  } storage{};
+  BigDocumentStruct big{};
+  storage.record.bigDocumentData = &big;
+  storage.record.outTileHeight = storage.record.outTileWidth = 64;
+  storage.record.planes = 3;
+  storage.record.filterRect = Rect{0, 0, 24, 16};
+  big.PluginUsing32BitCoordinates = 1;
+  big.filterRect32 = VRect{0, 0, 24, 16};
+  intptr_t data = 0;
+  AboutRecord about{};
+  for (const Case& c : cases) {
+    raise(c.kind, c.value);
+    for (int16_t selector : {filterSelectorAbout, filterSelectorParameters, filterSelectorPrepare,
+                             filterSelectorStart, filterSelectorContinue, filterSelectorFinish}) {
+      void* record = selector == filterSelectorAbout ? static_cast<void*>(&about) : static_cast<void*>(&storage);
+      std::vector<uint8_t> before(sizeof storage);
+      std::memcpy(before.data(), &storage, sizeof storage);
+      int16_t result = 12345;
+      entry(selector, record, &data, &result);
+      EXPECT_EQ(result, c.expected) << "kind " << c.kind << " value " << c.value << " selector " << selector;
+      EXPECT_EQ(std::memcmp(before.data(), &storage, sizeof storage), 0) << selector;
+    }
+  }
+  raise(0, 0);
+  int16_t result = 12345;
+  entry(filterSelectorContinue, &storage, &data, &result);
+  EXPECT_EQ(result, 12345);
 }
 
 class FilterRun : public ::testing::TestWithParam<gm::test::RunCase> {};
