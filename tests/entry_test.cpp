@@ -312,7 +312,8 @@ TEST_F(Entry, PlaneCountFollowsTheFilterCase) {
   // Fewer than three planes would let the kernel overrun the host's buffer;
   // more than three are filtered as their first three.
   const Case cases[] = {{4, 4, 3, true, 3}, {1, 3, 0, true, 3}, {-2, 3, 0, true, 3}, {1, 4, 0, true, 4},
-                        {1, 2, 3, false, 0}, {5, 4, 1, false, 0}, {3, 0, 0, false, 0}};
+                        {1, 2, 3, false, 0}, {5, 4, 1, false, 0}, {3, 0, 0, false, 0},
+                        {3, 2, 3, true, 3},  {2, 3, 2, true, 3}};
   for (const auto& c : cases) {
     SetUp();
     SetFilter(VRect{0, 0, 12, 8});
@@ -342,31 +343,43 @@ TEST_F(Entry, ReversedFilterRectanglesChangeNothing) {
   }
 }
 
-TEST_F(Entry, CancelAfterTheFirstRow) {
-  SetFilter(VRect{0, 0, 36, 16});
-  rec.outTileHeight = 12;
-  rec.outTileWidth = 8;
-  seen.abortAfterPolls = 1;
-  EXPECT_EQ(Call(filterSelectorStart), userCanceledErr);
-  EXPECT_EQ(seen.requested.size(), 2u);  // the whole first row, nothing of rows two and three
-  EXPECT_EQ(seen.progress.size(), 1u);
-  EXPECT_EQ(rec.outRect.bottom, 0);
+TEST_F(Entry, CancelStopsAfterTheRowItCameIn) {
+  struct Case {
+    int32_t bottom;  // rows of two tiles, 12 pixels each
+    int abortOnPoll;
+    size_t tiles;
+  };
+  // The whole row in progress is finished, nothing after it; the last row too reports the cancel.
+  for (const Case c : {Case{36, 1, 2}, Case{36, 2, 4}, Case{36, 3, 6}, Case{12, 1, 2}}) {
+    SetUp();
+    SetFilter(VRect{0, 0, c.bottom, 16});
+    rec.outTileHeight = 12;
+    rec.outTileWidth = 8;
+    seen.abortAfterPolls = c.abortOnPoll;
+    EXPECT_EQ(Call(filterSelectorStart), userCanceledErr) << c.bottom << " " << c.abortOnPoll;
+    EXPECT_EQ(seen.requested.size(), c.tiles);
+    EXPECT_EQ(seen.progress.size(), size_t(c.abortOnPoll));
+    EXPECT_EQ(Sides(rec.outRect), (std::vector<int32_t>{0, 0, 0, 0}));
+  }
 }
 
 TEST_F(Entry, AdvanceStateErrorStopsAtThatTile) {
-  SetFilter(VRect{0, 0, 12, 16});
-  rec.outTileHeight = 12;
-  rec.outTileWidth = 8;
-  seen.failOnCall = 2;
-  seen.failCode = -108;
-  EXPECT_EQ(Call(filterSelectorStart), -108);
-  EXPECT_EQ(seen.requested.size(), 2u);
-  EXPECT_TRUE(seen.progress.empty());
-  EXPECT_EQ(seen.abortPolls, 0);
-  EXPECT_EQ(rec.outRect.left, 8);
-  EXPECT_EQ(rec.outRect.right, 16);
-  // The failing tile's buffer, delivered with the error, never reached the kernel.
-  EXPECT_TRUE(std::all_of(seen.buffer.begin(), seen.buffer.end(), [](uint8_t v) { return v == 0x80; }));
+  // Any nonzero code is an error, whatever its sign.
+  for (OSErr code : {memFullErr, userCanceledErr, OSErr{1}, OSErr{32767}}) {
+    SetUp();
+    SetFilter(VRect{0, 0, 12, 16});
+    rec.outTileHeight = 12;
+    rec.outTileWidth = 8;
+    seen.failOnCall = 2;
+    seen.failCode = code;
+    EXPECT_EQ(Call(filterSelectorStart), code);
+    EXPECT_EQ(seen.requested.size(), 2u) << code;
+    EXPECT_TRUE(seen.progress.empty());
+    EXPECT_EQ(seen.abortPolls, 0);
+    EXPECT_EQ(Sides(rec.outRect), (std::vector<int32_t>{0, 8, 12, 16}));
+    // The failing tile's buffer, delivered with the error, never reached the kernel.
+    EXPECT_TRUE(std::all_of(seen.buffer.begin(), seen.buffer.end(), [](uint8_t v) { return v == 0x80; })) << code;
+  }
 }
 
 TEST_F(Entry, MissingAdvanceStateOrBufferIsRefused) {
