@@ -24,6 +24,7 @@ struct Seen {
   int failOnCall = -1;       // advanceState returns failCode on this call (1-based)
   OSErr failCode = 0;
   int raiseOnCall = -1;      // advanceState raises on this call (1-based)
+  int emptyOnCall = -1;      // advanceState delivers an empty rectangle on this call (1-based)
   bool deliverNull = false;
   std::vector<uint8_t> buffer;
   std::string caption, text;
@@ -51,6 +52,11 @@ void RaiseInPhase(int16_t) { RaiseNow(); }
 OSErr FakeAdvance() {
   seen.requested.push_back(GetOutRect());
   if (static_cast<int>(seen.requested.size()) == seen.raiseOnCall) RaiseNow();
+  if (static_cast<int>(seen.requested.size()) == seen.emptyOnCall) {
+    VRect empty = GetOutRect();
+    empty.bottom = empty.top;
+    SetOutRect(empty);
+  }
   const VRect r = GetOutRect();
   const int32_t stride = 3 * (r.right - r.left) + 4;
   seen.buffer.assign(size_t(stride) * (r.bottom - r.top) + 1, 0x80);
@@ -379,6 +385,21 @@ TEST_F(Entry, AdvanceStateErrorStopsAtThatTile) {
     EXPECT_EQ(Sides(rec.outRect), (std::vector<int32_t>{0, 8, 12, 16}));
     // The failing tile's buffer, delivered with the error, never reached the kernel.
     EXPECT_TRUE(std::all_of(seen.buffer.begin(), seen.buffer.end(), [](uint8_t v) { return v == 0x80; })) << code;
+  }
+}
+
+TEST_F(Entry, AnEmptyDeliveredTileIsSkippedAndTheRowGoesOn) {
+  for (int empty : {1, 2, 3}) {
+    SetUp();
+    SetFilter(VRect{0, 0, 24, 24});
+    rec.outTileHeight = 12;
+    rec.outTileWidth = 8;
+    seen.emptyOnCall = empty;
+    EXPECT_EQ(Call(filterSelectorStart), 0) << empty;
+    EXPECT_EQ(seen.requested.size(), 6u) << empty;
+    EXPECT_EQ(seen.progress.size(), 2u);
+    // The last tile was still filtered: only drawn levels in its first row.
+    EXPECT_TRUE(std::all_of(seen.buffer.begin(), seen.buffer.begin() + 24, [](uint8_t v) { return v == 0 || v == 192; }));
   }
 }
 
