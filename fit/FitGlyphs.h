@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 #include "fit/GlyphTable.h"
 
 // The kernel the filter runs: the fastest variant this processor supports.

@@ -8,18 +8,15 @@ namespace gm::host {
 
 namespace {
 
-constexpr int32_t kSuiteNotFound = 0x53214664;  // 'S!Fd'
-constexpr int32_t kOutOfMemory = -108;
-constexpr int32_t kBadBlock = -50;
+// The basic suite's block functions answer with the host's codes, widened.
+constexpr int32_t kOutOfMemory = memFullErr;
+constexpr int32_t kBadBlock = paramErr;
 constexpr uint8_t kPaddingCanary = 0xA5;
-constexpr int16_t kRGBMode = 3;
 constexpr int32_t kContinueLimit = 1 << 20;  // a plug-in that never stops asking is cut off
-
-// Filter cases as hosts number them.
-constexpr int16_t kFlatImageNoSelection = 1;
-constexpr int16_t kFlatImageWithSelection = 2;
-constexpr int16_t kEditableTransparencyNoSelection = 4;
-constexpr int16_t kEditableTransparencyWithSelection = 5;
+constexpr Fixed kScreenResolution = 72 << 16;  // 72 pixels per inch, 16.16 fixed point
+// Room the host claims to have for the plug-in's buffers; the module asks for none.
+constexpr int32_t kMaxSpace = 1 << 30;
+constexpr uint32_t kHostSignature = 0x474D4F53;  // 'GMOS'
 
 FilterHost* activeHost = nullptr;
 
@@ -252,17 +249,18 @@ RunReport FilterHost::Run(Image& image, const RunOptions& options) {
   rec.wholeSize = rec.imageSize;
   rec.planes = static_cast<int16_t>(image.channels);
   rec.filterRect = ToRect16(filter);
-  rec.filterCase = layer ? (selection ? kEditableTransparencyWithSelection : kEditableTransparencyNoSelection)
-                         : (selection ? kFlatImageWithSelection : kFlatImageNoSelection);
+  rec.filterCase = layer ? (selection ? filterCaseEditableTransparencyWithSelection
+                                     : filterCaseEditableTransparencyNoSelection)
+                         : (selection ? filterCaseFlatImageWithSelection : filterCaseFlatImageNoSelection);
   if (layer) {
     rec.inLayerPlanes = rec.outLayerPlanes = 3;
     rec.inTransparencyMask = rec.outTransparencyMask = 1;
   }
-  rec.imageMode = kRGBMode;
+  rec.imageMode = kImageModeRGB;
   rec.depth = 8;
-  rec.imageHRes = rec.imageVRes = 72 << 16;
-  rec.maxSpace = 1 << 30;
-  rec.hostSig = 0x474D4F53;  // 'GMOS'
+  rec.imageHRes = rec.imageVRes = kScreenResolution;
+  rec.maxSpace = kMaxSpace;
+  rec.hostSig = kHostSignature;
   rec.inTileWidth = rec.outTileWidth = options.tileWidth;
   rec.inTileHeight = rec.outTileHeight = options.tileHeight;
   rec.supportsPadding = 1;
