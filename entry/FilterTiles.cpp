@@ -3,6 +3,7 @@
 #include "entry/Coordinates.h"
 #include "entry/Entry.h"
 #include "fit/FitGlyphs.h"
+#include "fit/GlyphTable.h"
 
 namespace {
 
@@ -77,7 +78,8 @@ void FilterTiles() {
         Report(filterBadParameters);
         return;
       }
-      FitGlyphs(static_cast<uint8_t*>(record->outData), out, record->outRowBytes);
+      FitGlyphs(static_cast<uint8_t*>(record->outData), static_cast<uint32_t>(outWidth), static_cast<uint32_t>(outHeight),
+                record->outRowBytes);
     }
 
     ++rowsDone;

@@ -3,7 +3,7 @@
 #include <immintrin.h>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
 

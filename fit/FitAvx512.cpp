@@ -6,7 +6,7 @@
 #include <array>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
 

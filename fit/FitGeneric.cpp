@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
 

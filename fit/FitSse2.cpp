@@ -3,7 +3,7 @@
 #include <emmintrin.h>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "entry/Entry.h"
 #include "entry/Platform.h"
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 #include "fuzz/ByteReader.h"
 #include "fuzz/Check.h"
 
@@ -147,7 +147,11 @@ struct Host {
     if (!current) return;
     Delivery& d = *current;
     std::vector<uint8_t> expected = d.before;
-    if (d.filterable) FitGlyphsPlain(expected.data() + d.origin, d.rect, d.rowBytes);
+    if (d.filterable) {
+      const uint32_t width = static_cast<uint32_t>(d.rect.right) - static_cast<uint32_t>(d.rect.left);
+      const uint32_t height = static_cast<uint32_t>(d.rect.bottom) - static_cast<uint32_t>(d.rect.top);
+      FitGlyphsPlain(expected.data() + d.origin, width, height, d.rowBytes);
+    }
     GM_FUZZ_CHECK(d.size == 0 || std::memcmp(expected.data(), d.bytes.get(), d.size) == 0);
     current.reset();
   }
