@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr int16_t kPixelPlanes = 3;  // the kernel reads R, G, B interleaved
-
 void Report(OSErr code) {
   if (hostResult) *hostResult = code;
 }
@@ -34,12 +32,12 @@ void FilterTiles() {
   const VRect filter = GetFilterRect();
   const int64_t filterHeight = int64_t{filter.bottom} - filter.top;
   const int64_t filterWidth = int64_t{filter.right} - filter.left;
-  const int16_t planeCount = record->filterCase < 3 ? record->planes : record->outLayerPlanes;
+  const int16_t planeCount = record->filterCase < filterCaseFloatingSelection ? record->planes : record->outLayerPlanes;
   // A reversed rectangle would hand the kernel a negative extent, and fewer
   // than three planes would let it run past the host's buffer: refuse both
   // before anything in the record changes.
   if (filterHeight < 0 || filterWidth < 0 || filterHeight > INT32_MAX || filterWidth > INT32_MAX ||
-      planeCount < kPixelPlanes) {
+      planeCount < kBytesPerPixel) {
     Report(filterBadParameters);
     return;
   }
@@ -52,7 +50,7 @@ void FilterTiles() {
 
   // Only the colour planes: any further plane (an alpha channel) stays as it is.
   record->outLoPlane = 0;
-  record->outHiPlane = kPixelPlanes - 1;
+  record->outHiPlane = kBytesPerPixel - 1;
 
   for (int64_t r = 0; r < tileRows; ++r) {
     const int64_t top = filter.top + r * tileHeight;
@@ -74,7 +72,7 @@ void FilterTiles() {
       // A host that delivers no buffer, or rows shorter than the pixels
       // they must hold, cannot be filtered safely.
       const int64_t rowBytes = record->outRowBytes;
-      if (!record->outData || (outHeight > 1 && (rowBytes < 0 ? -rowBytes : rowBytes) < outWidth * kPixelPlanes)) {
+      if (!record->outData || (outHeight > 1 && (rowBytes < 0 ? -rowBytes : rowBytes) < outWidth * kBytesPerPixel)) {
         Report(filterBadParameters);
         return;
       }

@@ -20,12 +20,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fit/FitGlyphs.h"
 #include "fit/FitTables.h"
 #include "fit/GlyphTable.h"
 
 namespace {
 
-constexpr std::ptrdiff_t kCellBytes = 24;  // 8 pixels × 3 samples
+constexpr std::ptrdiff_t kCellBytes = kGlyphWidth * kBytesPerPixel;  // one row of a cell
 // Cells handled per pass over a band, at most 64 (one bit each in a mask):
 // 12 rows × 64 cells of pixels (18 KiB) stay in the first-level cache
 // between thresholding and drawing.
@@ -50,7 +51,7 @@ bool IsLight(const uint8_t* p) {
 // fill a group of 8.
 template <typename = void>
 void ThresholdPixelsInPlace(uint8_t* p, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x, p += 3) {
+  for (uint32_t x = 0; x < count; ++x, p += kBytesPerPixel) {
     const uint8_t level = IsLight(p) ? 255 : 0;
     p[0] = p[1] = p[2] = level;
   }
@@ -60,7 +61,7 @@ template <typename = void>
 void MaskRowScalar(const uint8_t* src, uint32_t groups, uint8_t* bits) {
   for (uint32_t k = 0; k < groups; ++k, src += kCellBytes) {
     unsigned b = 0;
-    for (unsigned j = 0; j < 8; ++j) b |= static_cast<unsigned>(IsLight(src + 3 * j)) << j;
+    for (unsigned j = 0; j < 8; ++j) b |= static_cast<unsigned>(IsLight(src + kBytesPerPixel * j)) << j;
     bits[k] = static_cast<uint8_t>(b);
   }
 }

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// Samples of a pixel, R, G and B in that order, one byte each.
+constexpr int kBytesPerPixel = 3;
+
 // The fastest variant this processor supports. width and height are pixel
 // counts; rowBytes may be padded or negative (rows bottom-up).
 void FitGlyphs(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
-namespace {
+#include "fit/FitGlyphs.h"
 
-constexpr std::ptrdiff_t kBytesPerPixel = 3;
+namespace {
 
 // The weights are the single-precision numbers nearest 0.1, 0.3 and 0.6,
 // widened to double before any product is formed.

@@ -365,7 +365,7 @@ bool StartGuardExpected(const FilterRecord& rec) {
   const VRect filter = rec.bigDocumentData ? rec.bigDocumentData->filterRect32 : Widen(rec.filterRect);
   const int64_t height = int64_t{filter.bottom} - filter.top;
   const int64_t width = int64_t{filter.right} - filter.left;
-  const int planes = rec.filterCase < 3 ? rec.planes : rec.outLayerPlanes;
+  const int planes = rec.filterCase < filterCaseFloatingSelection ? rec.planes : rec.outLayerPlanes;
   return tileHeight <= 0 || tileWidth <= 0 || !rec.advanceState || height < 0 || width < 0 || height > INT32_MAX ||
          width > INT32_MAX || planes < 3;
 }

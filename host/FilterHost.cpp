@@ -8,9 +8,6 @@ namespace gm::host {
 
 namespace {
 
-// The basic suite's block functions answer with the host's codes, widened.
-constexpr int32_t kOutOfMemory = memFullErr;
-constexpr int32_t kBadBlock = paramErr;
 constexpr uint8_t kPaddingCanary = 0xA5;
 constexpr int32_t kContinueLimit = 1 << 20;  // a plug-in that never stops asking is cut off
 constexpr Fixed kScreenResolution = 72 << 16;  // 72 pixels per inch, 16.16 fixed point
@@ -85,10 +82,10 @@ struct FilterHost::Callbacks {
   }
   static int32_t IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
   static int32_t AllocateBlock(size_t size, void** block) {
-    if (!activeHost || !block) return kOutOfMemory;
-    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return kOutOfMemory;
+    if (!activeHost || !block) return memFullErr;
+    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return memFullErr;
     void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) return kOutOfMemory;
+    if (!p) return memFullErr;
     activeHost->blocks_[p] = size;
     ++activeHost->blocksAllocated_;
     *block = p;
@@ -96,25 +93,25 @@ struct FilterHost::Callbacks {
   }
   static int32_t FreeBlock(void* block) {
     if (!block) return 0;
-    if (!activeHost) return kBadBlock;
+    if (!activeHost) return paramErr;
     auto found = activeHost->blocks_.find(block);
     if (found == activeHost->blocks_.end()) {
       ++activeHost->badFrees_;  // never ours: leave it alone rather than corrupt the heap
-      return kBadBlock;
+      return paramErr;
     }
     activeHost->blocks_.erase(found);
     std::free(block);
     return 0;
   }
   static int32_t ReallocateBlock(void* block, size_t newSize, void** newBlock) {
-    if (!newBlock) return kBadBlock;
+    if (!newBlock) return paramErr;
     void* fresh = nullptr;
     if (int32_t err = AllocateBlock(newSize, &fresh)) return err;
     if (block) {
       auto found = activeHost->blocks_.find(block);
       if (found == activeHost->blocks_.end()) {
         FreeBlock(fresh);
-        return kBadBlock;
+        return paramErr;
       }
       std::memcpy(fresh, block, std::min(found->second, newSize));
       FreeBlock(block);
@@ -122,7 +119,7 @@ struct FilterHost::Callbacks {
     *newBlock = fresh;
     return 0;
   }
-  static int32_t Undefined() { return kBadBlock; }
+  static int32_t Undefined() { return paramErr; }
 
   static SPBasicSuite* Table() {
     static SPBasicSuite table{AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock,
