@@ -9,9 +9,6 @@
 namespace {
 
 struct Avx2 {
-  // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
-  // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
-  // summed as 3R + 6G + B by two multiply-adds.
   static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) {
     uint64_t same = ~uint64_t{0};
     for (int i = 0; i < kGlyphHeight; ++i) {
@@ -24,6 +21,9 @@ struct Avx2 {
     return RealPairs(same, cells);
   }
 
+  // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
+  // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
+  // summed as 3R + 6G + B by two multiply-adds.
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
                                             4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);

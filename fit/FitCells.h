@@ -7,7 +7,8 @@
 //                                  set, 0 elsewhere, on all three samples;
 //   BestGlyph(t, rows, n)          the glyph the plain kernel picks for the cell
 //                                  whose row bytes are rows[0..11][n];
-//   SameAsLeft(rows, cells)        which cells repeat the one before them;
+//   SameAsLeft(rows, cells)        which cells repeat the one before them
+//                                  (bit n for cell n); 1 <= cells <= 64;
 //   DrawInner(dst, drawn)          copy a drawn glyph row to a cell that is
 //                                  not the last of its chunk.
 // Each step reads and writes exactly the pixels it is given, never past them.
@@ -16,6 +17,7 @@
 // linker can never hand one instruction set's code to another's caller.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -89,11 +91,10 @@ void ThresholdRun(const FitTables& t, uint8_t* p, uint32_t pixels) {
   ThresholdPixelsInPlace(p, pixels);
 }
 
-// Thresholds, scores and draws up to kChunkCells cells of one band of 12 rows
-// in a single pass over their pixels.
 // Bit n (n ≥ 1) set when cell n has the same 12 row bytes as cell n − 1.
 template <typename = void>
 uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
+  assert(cells >= 1 && cells <= kChunkCells);
   uint64_t same = 0;
   for (uint32_t n = 1; n < cells; ++n) {
     bool equal = true;
@@ -103,12 +104,16 @@ uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
   return same;
 }
 
+// Thresholds, scores and draws 1 to kChunkCells cells of one band of 12 rows
+// in a single pass over their pixels. The bounds are the masks' width and
+// the last cell's index: SameAsLeft shifts by cells − 1.
 // Twelve rows at a time are more streams than the hardware prefetcher
 // follows, so each chunk asks for the pixels of the next one: `ahead` bytes
 // of each of the 12 rows starting at `next` (never past their pixels).
 template <class Isa>
 void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, const uint8_t* next,
               std::ptrdiff_t ahead) {
+  assert(cells >= 1 && cells <= kChunkCells);
   CellRows rows;
   uint8_t best[kChunkCells];
   uint8_t* row = first;

@@ -9,6 +9,7 @@
 #include <immintrin.h>
 #endif
 
+#include <cassert>
 #include <cstdint>
 
 #include "fit/FitCells.h"
@@ -29,6 +30,7 @@ inline __m128i MaxByte(__m128i v) {
 // moved to the later cell's bit, and kept only where both cells are real.
 // Needs 1 <= cells <= 64.
 inline uint64_t RealPairs(uint64_t same, uint32_t cells) {
+  assert(cells >= 1 && cells <= kChunkCells);
   return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
 }
 
