@@ -43,6 +43,10 @@ void FilterTiles() {
   }
 
   // 32-bit counters: a 16-bit one would never reach more than 65,535 tiles.
+  // The total is tile rows × planes although progress steps once per tile
+  // row: that is what this filter has always told hosts, so a host's bar
+  // ends at 1/planes. Kept on purpose, for hosts and recorded runs that
+  // expect those exact calls; the command-line tool scales it back.
   const int64_t tileRows = (filterHeight + tileHeight - 1) / tileHeight;
   const int64_t tileColumns = (filterWidth + tileWidth - 1) / tileWidth;
   const int32_t progressTotal = SaturatedInt32(tileRows * planeCount);
