@@ -72,7 +72,7 @@ struct AboutRecord {
 
 #pragma pack(push, 4)
 struct FilterRecord {
-  // Hosts of interface 2.0: the original record.
+  // The original record.
   int32_t serialNumber;
   TestAbortProc abortProc;
   ProgressProc progressProc;
@@ -92,7 +92,7 @@ struct FilterRecord {
   void* outData;
   int32_t outRowBytes;
 
-  // Hosts of interface 2.5: masks, floating selections, host identity.
+  // Then: masks, floating selections, host identity.
   Boolean isFloating, haveMask, autoMask;
   Rect maskRect;
   void* maskData;
@@ -112,7 +112,7 @@ struct FilterRecord {
   void* displayPixels;
   void* handleProcs;
 
-  // Hosts of interface 3.0: layers, filter cases and advanceState.
+  // Then: layers, filter cases and advanceState.
   Boolean supportsDummyChannels, supportsAlternateLayouts;
   int16_t wantLayout;
   int16_t filterCase;
@@ -127,7 +127,7 @@ struct FilterRecord {
   Fixed inputRate, maskRate;
   void* colorServices;
 
-  // Hosts of interface 4.0: explicit plane layout of layers.
+  // Then: explicit plane layout of layers.
   int16_t inLayerPlanes, inTransparencyMask, inLayerMasks, inInvertedLayerMasks, inNonLayerPlanes;
   int16_t outLayerPlanes;
   int16_t outTransparencyMask, outLayerMasks, outInvertedLayerMasks, outNonLayerPlanes;
@@ -135,7 +135,7 @@ struct FilterRecord {
   int16_t inPreDummyPlanes, inPostDummyPlanes, outPreDummyPlanes, outPostDummyPlanes;
   int32_t inColumnBytes, inPlaneBytes, outColumnBytes, outPlaneBytes;
 
-  // Hosts of interface 5.0: image services, properties and preferred tiles.
+  // Then: image services, properties and preferred tiles.
   void* imageServicesProcs;
   void* propertyProcs;
   int16_t inTileHeight, inTileWidth;
@@ -147,7 +147,7 @@ struct FilterRecord {
   int16_t maskTileHeight, maskTileWidth;
   Point maskTileOrigin;
 
-  // Hosts of interface 5.5 and 6.0: descriptors, channel ports and the suite architecture.
+  // Then: descriptors, channel ports and the suite architecture.
   void* descriptorParameters;
   void* errorString;
   void* channelPortProcs;
@@ -156,11 +156,11 @@ struct FilterRecord {
   void* plugInRef;
   int32_t depth;
 
-  // Hosts of interface 7.0: colour profiles.
+  // Then: colour profiles.
   Handle iCCprofileData;
   int32_t iCCprofileSize, canUseICCProfiles, hasImageScrap;
 
-  // Later hosts: documents beyond 30,000 pixels.
+  // Last: documents beyond 30,000 pixels.
   BigDocumentStruct* bigDocumentData;
 };
 #pragma pack(pop)
