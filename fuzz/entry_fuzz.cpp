@@ -35,8 +35,10 @@ constexpr int64_t kMaxTilePixels = 6600;  // the first tile of a run
 constexpr int64_t kMaxRunPixels = 2400;   // any later one, with those before it
 constexpr int64_t kMaxBufferBytes = int64_t{1} << 17;
 // Without an abort callback nothing can stop a run over a tall, empty
-// rectangle, so the fake host keeps 32-bit coordinates in this range then.
-constexpr int32_t kCoordinateLimitWithoutAbort = 1 << 20;
+// rectangle, so the fake host keeps 32-bit coordinates in the 16-bit form's
+// range then: a million rows of nothing took seconds an input and found
+// nothing (the unit tests cover more than 65,535 rows and columns).
+constexpr int32_t kCoordinateLimitWithoutAbort = 1 << 15;
 
 struct RecordStorage {
   FilterRecord record;
@@ -91,6 +93,14 @@ int16_t TileSide(ByteReader& in) {
 int16_t PlaneCount(ByteReader& in) { return in.Range(0, 7) == 0 ? in.Read<int16_t>() : static_cast<int16_t>(in.Range(-1, 6)); }
 
 int32_t Clamp(int32_t v, int32_t limit) { return std::clamp(v, -limit, limit); }
+
+// The filter rectangle as the fake host offers it: bounded when no abort
+// callback could end a run over it.
+VRect FilterRect32(const FilterRecord& rec, VRect r) {
+  if (rec.abortProc) return r;
+  const int32_t limit = kCoordinateLimitWithoutAbort;
+  return VRect{Clamp(r.top, limit), Clamp(r.left, limit), Clamp(r.bottom, limit), Clamp(r.right, limit)};
+}
 
 // A short run of input bytes, repeated over the buffer, so that a large
 // tile leaves input for the decisions that follow it.
@@ -236,7 +246,7 @@ OSErr Host::Advance() {
     r.planes = PlaneCount(input);
     r.filterCase = PlaneCount(input);
     r.filterRect = Narrow(RectFrom(input));
-    if (r.bigDocumentData) r.bigDocumentData->filterRect32 = RectFrom(input);
+    if (r.bigDocumentData) r.bigDocumentData->filterRect32 = FilterRect32(r, RectFrom(input));
   }
 
   r.outRect = Narrow(delivered);
@@ -333,12 +343,7 @@ void ConfigureRecord(ByteReader& in, FilterRecord& rec, BigDocumentStruct* big, 
   rec.sSPBasic = in.Bool() ? suite : nullptr;
   rec.bigDocumentData = in.Range(0, 3) == 0 ? nullptr : big;
   big->PluginUsing32BitCoordinates = in.Read<int32_t>();
-  big->filterRect32 = filter;
-  if (!rec.abortProc) {
-    big->filterRect32 = VRect{Clamp(filter.top, kCoordinateLimitWithoutAbort), Clamp(filter.left, kCoordinateLimitWithoutAbort),
-                              Clamp(filter.bottom, kCoordinateLimitWithoutAbort),
-                              Clamp(filter.right, kCoordinateLimitWithoutAbort)};
-  }
+  big->filterRect32 = FilterRect32(rec, filter);
   big->outRect32 = RectFrom(in);
 }
 

@@ -414,6 +414,17 @@ TEST_F(Entry, MissingAdvanceStateOrBufferIsRefused) {
   EXPECT_EQ(Call(filterSelectorStart), filterBadParameters);
 }
 
+TEST_F(Entry, MoreThan65535TileRowsAreAllCounted) {
+  UseBig(0);
+  SetFilter(VRect{0, 0, 70000 * 12, 0});  // no width: rows of no tiles, progress and polls only
+  rec.outTileHeight = 12;
+  rec.outTileWidth = 8;
+  EXPECT_EQ(Call(filterSelectorStart, 77), 77);
+  ASSERT_EQ(seen.progress.size(), 70000u);
+  EXPECT_EQ(seen.progress.back(), (std::pair<int32_t, int32_t>{70000, 210000}));
+  EXPECT_EQ(seen.abortPolls, 70000);
+}
+
 TEST_F(Entry, MoreThan65535TileColumnsAreAllVisited) {
   UseBig(0);
   SetFilter(VRect{0, 0, 12, 70000 * 8});
