@@ -1,0 +1,90 @@
+#include "gimp_session.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace gimptest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// GIMP complains about writable data folders that do not exist.
+constexpr const char* kDataFolders[] = {"brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
+                                        "palettes", "patterns", "tool-presets"};
+
+std::string Home() {
+  const fs::path home = fs::path(GM_GIMP_WORK) / "home";
+  for (const char* folder : kDataFolders) fs::create_directories(home / folder);
+  const fs::path plugin = home / "plug-ins" / "glyphmosaic";
+  fs::create_directories(plugin);
+  fs::copy_file(GM_GIMP_PLUGIN, plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
+  return home.string();
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+Bounds ReadBounds(const std::string& path) {
+  std::string text = Slurp(path);
+  for (char& c : text) {
+    if (c == '(' || c == ')') c = ' ';
+  }
+  std::istringstream in(text);
+  Bounds b;
+  if (!(in >> b.x >> b.y >> b.w >> b.h)) throw std::runtime_error("no bounds in " + path + ": " + text);
+  return b;
+}
+
+Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath) {
+  std::vector<std::string> args{GM_GIMP, "-i", "--no-fonts"};
+  for (const std::string& e : expressions) {
+    args.push_back("-b");
+    args.push_back(e);
+  }
+  args.push_back("-b");
+  args.push_back("(gimp-quit 0)");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::string settings = "GIMP2_DIRECTORY=" + Home();
+  std::vector<char*> env{settings.data()};
+  for (char** e = environ; *e; ++e) {
+    if (std::string(*e).rfind("GIMP2_DIRECTORY=", 0) != 0) env.push_back(*e);
+  }
+  env.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, GM_GIMP, &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " GM_GIMP);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  Run run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.log = Slurp(logPath);
+  return run;
+}
+
+}  // namespace gimptest
