@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +23,8 @@ namespace {
 constexpr const char* kDataFolders[] = {"brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
                                         "palettes", "patterns", "tool-presets"};
 
-std::string Home() {
-  const fs::path home = fs::path(GM_GIMP_WORK) / "home";
+std::string Home(const std::string& name) {
+  const fs::path home = fs::path(GM_GIMP_WORK) / name;
   for (const char* folder : kDataFolders) fs::create_directories(home / folder);
   const fs::path plugin = home / "plug-ins" / "glyphmosaic";
   fs::create_directories(plugin);
@@ -51,22 +52,20 @@ Bounds ReadBounds(const std::string& path) {
   return b;
 }
 
-Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath) {
-  std::vector<std::string> args{GM_GIMP, "-i", "--no-fonts"};
-  for (const std::string& e : expressions) {
-    args.push_back("-b");
-    args.push_back(e);
-  }
-  args.push_back("-b");
-  args.push_back("(gimp-quit 0)");
+Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& environment,
+               const std::string& logPath) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  std::string settings = "GIMP2_DIRECTORY=" + Home();
-  std::vector<char*> env{settings.data()};
+  std::vector<std::string> settings = environment;
+  std::vector<char*> env;
+  for (std::string& e : settings) env.push_back(e.data());
   for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("GIMP2_DIRECTORY=", 0) != 0) env.push_back(*e);
+    const std::string entry = *e;
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const std::string& own) {
+      return entry.rfind(own.substr(0, own.find('=') + 1), 0) == 0;
+    });
+    if (!replaced) env.push_back(*e);
   }
   env.push_back(nullptr);
 
@@ -76,15 +75,26 @@ Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string&
   posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_GIMP, &actions, nullptr, argv.data(), env.data());
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " GM_GIMP);
+  if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
   Run run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.log = Slurp(logPath);
   return run;
+}
+
+Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath) {
+  std::vector<std::string> args{GM_GIMP, "-i", "--no-fonts"};
+  for (const std::string& e : expressions) {
+    args.push_back("-b");
+    args.push_back(e);
+  }
+  args.push_back("-b");
+  args.push_back("(gimp-quit 0)");
+  return RunProgram(args, {"GIMP2_DIRECTORY=" + Home("home")}, logPath);
 }
 
 }  // namespace gimptest

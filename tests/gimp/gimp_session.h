@@ -20,6 +20,11 @@ struct Run {
   std::string log;  // GIMP's standard output and error
 };
 
+// Runs a program with these variables set besides the test's own, its output
+// and errors into logPath.
+Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& environment,
+               const std::string& logPath);
+
 // Runs each Script-Fu expression in GIMP's batch mode without a display, then quits.
 Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath);
 

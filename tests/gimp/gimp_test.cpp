@@ -204,4 +204,20 @@ TEST(GimpPlugin, ListedUnderArtisticFiltersForRgbImages) {
   EXPECT_NE(query.find("(plug-in-glyphmosaic)"), std::string::npos) << query;
 }
 
+// Undo needs GIMP's user interface: a GIMP with a display under Xvfb gets
+// Ctrl+Z in its image window, as from a person's keyboard.
+TEST(GimpPlugin, OneUndoRestoresTheOriginal) {
+  const fs::path work = fs::path(GM_GIMP_WORK) / "display";
+  fs::remove_all(work / "out");
+  fs::create_directories(work / "out");
+  const std::string coffee = kSamples + "/coffee.png";
+  const gimptest::Run run = gimptest::RunProgram(
+      {"xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "python3", GM_GIMP_DISPLAY, "--gimp", GM_GIMP, "--plugin",
+       GM_GIMP_PLUGIN, "--home", (work / "home").string(), "--photo", coffee, "undo", (work / "out").string()},
+      {}, (work / "driver.log").string());
+  ASSERT_EQ(run.exitCode, 0) << run.log << clitest::ReadFile((work / "home" / "gimp.log").string());
+  EXPECT_EQ(FirstDifference(Decode((work / "out" / "filtered.png").string()), ToolResult(coffee, std::nullopt)), "");
+  EXPECT_EQ(FirstDifference(Decode((work / "out" / "undone.png").string()), Decode(coffee)), "");
+}
+
 }  // namespace
