@@ -80,6 +80,10 @@ std::optional<Target> Locate(gint32 drawable, std::string& error) {
     error = "the filter works on RGB layers only";
     return std::nullopt;
   }
+  if (gimp_item_is_group(drawable)) {
+    error = "a layer group has no pixels of its own; choose one of its layers";
+    return std::nullopt;
+  }
   Target t;
   t.drawable = drawable;
   t.alpha = gimp_drawable_has_alpha(drawable);

@@ -82,9 +82,19 @@
 (run-case "16-bit" coffee RUN-NONINTERACTIVE
   (lambda (image layer) (gimp-image-convert-precision image PRECISION-U16-GAMMA)))
 
-(let* ((opened (copy-of coffee)) (image (car opened)) (layer (cadr opened)))
-  (gimp-image-convert-grayscale image)
-  (note "grey" (failure-of (lambda () (plug-in-glyphmosaic RUN-NONINTERACTIVE image layer))))
-  (gimp-image-delete image))
+; What the filter refuses, each with the one line it fails with.
+(define (refusal name prepare)
+  (let* ((opened (copy-of coffee))
+         (image (car opened))
+         (drawable (prepare image (cadr opened))))
+    (note name (failure-of (lambda () (plug-in-glyphmosaic RUN-NONINTERACTIVE image drawable))))
+    (gimp-image-delete image)))
+
+(refusal "grey" (lambda (image layer) (gimp-image-convert-grayscale image) layer))
+(refusal "group"
+  (lambda (image layer)
+    (let ((group (car (gimp-layer-group-new image))))
+      (gimp-image-insert-layer image group 0 -1)
+      group)))
 
 (note "registered" (gimp-plugins-query "glyphmosaic"))

@@ -187,13 +187,20 @@ TEST(GimpPlugin, SelectionMaskDecidesWhatChanges) {
   }
 }
 
-TEST(GimpPlugin, NonRgbLayerFailsWithOneLine) {
+TEST(GimpPlugin, RefusesWhatItCannotFilterWithOneLine) {
   ASSERT_EQ(RunCases().exitCode, 0) << RunCases().log;
-  const std::string failure = clitest::ReadFile(CaseFile("grey.txt"));
-  EXPECT_NE(failure.find("plug-in-glyphmosaic failed: GlyphMosaic: the filter works on RGB layers only."),
-            std::string::npos)
-      << failure;
-  EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
+  struct Case {
+    const char* name;
+    const char* reason;
+  };
+  for (const Case c : {Case{"grey", "the filter works on RGB layers only."},
+                       Case{"group", "a layer group has no pixels of its own; choose one of its layers."}}) {
+    SCOPED_TRACE(c.name);
+    const std::string failure = clitest::ReadFile(CaseFile(std::string(c.name) + ".txt"));
+    EXPECT_NE(failure.find(std::string("plug-in-glyphmosaic failed: GlyphMosaic: ") + c.reason), std::string::npos)
+        << failure;
+    EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
+  }
 }
 
 TEST(GimpPlugin, ListedUnderArtisticFiltersForRgbImages) {
