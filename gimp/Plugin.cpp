@@ -75,6 +75,25 @@ std::string Filter(const Target& t) {
   return {};
 }
 
+// One entry in the undo history, and the progress bar, for the whole run,
+// however it ends.
+class UndoStep {
+ public:
+  explicit UndoStep(gint32 image) : image_(image) {
+    gimp_progress_init("GlyphMosaic");
+    gimp_image_undo_group_start(image_);
+  }
+  ~UndoStep() {
+    gimp_image_undo_group_end(image_);
+    gimp_progress_end();
+  }
+  UndoStep(const UndoStep&) = delete;
+  UndoStep& operator=(const UndoStep&) = delete;
+
+ private:
+  gint32 image_;
+};
+
 std::optional<Target> Locate(gint32 drawable, std::string& error) {
   if (!gimp_item_is_drawable(drawable) || !gimp_drawable_is_rgb(drawable)) {
     error = "the filter works on RGB layers only";
@@ -131,12 +150,8 @@ void Run(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn
   try {
     if (std::optional<Target> target = Locate(params[2].data.d_drawable, error)) {
       if (target->area.width > 0 && target->area.height > 0) {
-        const gint32 image = gimp_item_get_image(target->drawable);
-        gimp_progress_init("GlyphMosaic");
-        gimp_image_undo_group_start(image);
+        const UndoStep step(gimp_item_get_image(target->drawable));
         error = Filter(*target);
-        gimp_image_undo_group_end(image);
-        gimp_progress_end();
       }
     }
   } catch (const std::bad_alloc&) {
