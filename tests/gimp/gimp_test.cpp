@@ -12,7 +12,7 @@
 
 #include "cli/Codec.h"
 #include "gimp_session.h"
-#include "tests/cli_files.h"
+#include "cli_files.h"
 
 namespace {
 
