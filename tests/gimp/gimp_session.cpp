@@ -23,15 +23,6 @@ namespace {
 constexpr const char* kDataFolders[] = {"brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
                                         "palettes", "patterns", "tool-presets"};
 
-std::string Home(const std::string& name) {
-  const fs::path home = fs::path(GM_GIMP_WORK) / name;
-  for (const char* folder : kDataFolders) fs::create_directories(home / folder);
-  const fs::path plugin = home / "plug-ins" / "glyphmosaic";
-  fs::create_directories(plugin);
-  fs::copy_file(GM_GIMP_PLUGIN, plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
-  return home.string();
-}
-
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -85,6 +76,33 @@ Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& en
   run.log = Slurp(logPath);
   return run;
 }
+
+namespace {
+
+// The plug-in as `cmake --install` places it, so that the install rule is
+// tested with it.
+fs::path InstalledPlugin() {
+  const fs::path prefix = fs::path(GM_GIMP_WORK) / "installed";
+  fs::remove_all(prefix);
+  const Run install = RunProgram({GM_CMAKE, "--install", GM_BUILD_DIR, "--component", "gimp", "--prefix", prefix},
+                                 {}, (fs::path(GM_GIMP_WORK) / "install.log").string());
+  const fs::path plugin = prefix / "lib/gimp/2.0/plug-ins/glyphmosaic/glyphmosaic";
+  if (install.exitCode != 0 || !fs::exists(plugin)) {
+    throw std::runtime_error("cmake --install did not place " + plugin.string() + ":\n" + install.log);
+  }
+  return plugin;
+}
+
+std::string Home(const std::string& name) {
+  const fs::path home = fs::path(GM_GIMP_WORK) / name;
+  for (const char* folder : kDataFolders) fs::create_directories(home / folder);
+  const fs::path plugin = home / "plug-ins" / "glyphmosaic";
+  fs::create_directories(plugin);
+  fs::copy_file(InstalledPlugin(), plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
+  return home.string();
+}
+
+}  // namespace
 
 Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath) {
   std::vector<std::string> args{GM_GIMP, "-i", "--no-fonts"};

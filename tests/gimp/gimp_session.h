@@ -1,5 +1,6 @@
 // GIMP as the tests start it: a private settings folder under the build folder
-// whose plug-ins/ holds the plug-in just built, and nothing of the user's.
+// whose plug-ins/ holds the plug-in as installed from the build, and nothing of
+// the user's.
 #pragma once
 
 #include <string>
