@@ -23,8 +23,9 @@ function(gm_module name)
   set_property(TARGET ${name} PROPERTY LINK_DEPENDS ${files})
   target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${files} -Wl,--no-whole-archive)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  # No link time stamp, so that two builds of the same sources give the same file.
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined
-    $<$<CONFIG:Release>:-s>)
+    -Wl,--no-insert-timestamp $<$<CONFIG:Release>:-s>)
   if(ARG_SOURCES)
     gm_warnings(${name})
   endif()
