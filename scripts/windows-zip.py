@@ -22,14 +22,16 @@ def plain_text(markdown, version):
     match = re.search(rf"^## {re.escape(SECTION)}\n(.*?)(?=^## |\Z)", markdown, re.S | re.M)
     if not match:
         raise SystemExit(f"windows-zip: README.md has no section '{SECTION}'")
+    source = match.group(1).strip().splitlines()
+    rule = re.compile(r"\|[\s|:-]+\|")
     lines = [f"GlyphMosaic {version}: {SECTION.lower()}", ""]
-    for line in match.group(1).strip().splitlines():
-        if re.fullmatch(r"\|[\s|:-]+\|", line):
-            continue  # a table's rule
+    for i, line in enumerate(source):
+        line = line.replace("**", "").replace("`", "").replace("VERSION", version).replace("\u203a", ">")
+        if rule.fullmatch(line) or (i + 1 < len(source) and rule.fullmatch(source[i + 1])):
+            continue  # a table's rule and its heading
         if line.startswith("|"):
             cells = [c.strip() for c in line.strip("|").split("|")]
             line = "  " + cells[0].ljust(24) + "  ".join(cells[1:])
-        line = line.replace("**", "").replace("`", "").replace("VERSION", version).replace("\u203a", ">")
         lines.append(line.rstrip())
     return "\r\n".join(lines) + "\r\n"
 
