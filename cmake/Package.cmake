@@ -1,11 +1,13 @@
 # What `cmake --install` puts in place for the command-line tool, and the
-# Debian package CPack makes of it. Packages are per component, so that
-# another component can ship as a package of its own beside `tool`.
+# Debian package CPack makes of it. Packages are per install component: a
+# component that ships as a package of its own is added to
+# CPACK_COMPONENTS_ALL here, with its CPACK_DEBIAN_<COMPONENT>_* settings.
 include(GNUInstallDirs)
 
 install(TARGETS glyphmosaic RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
 # Debian keeps a package's licence as /usr/share/doc/<package>/copyright.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE gm_license)
 file(WRITE ${PROJECT_BINARY_DIR}/copyright
   "${PROJECT_NAME} ${PROJECT_VERSION}\n${GM_PROJECT_URL}\n\n${gm_license}")
