@@ -12,6 +12,7 @@
 #include "entry/Entry.h"
 #include "host/FilterHost.h"
 #include "host/Image.h"
+#include "product/Product.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ std::string Filter(const Target& t) {
 class UndoStep {
  public:
   explicit UndoStep(gint32 image) : image_(image) {
-    gimp_progress_init("GlyphMosaic");
+    gimp_progress_init(GM_PRODUCT_NAME);
     gimp_image_undo_group_start(image_);
   }
   ~UndoStep() {
@@ -127,8 +128,7 @@ void Query() {
                          "to black and white, cut into cells of 8 x 12 pixels starting at the selection's "
                          "top-left corner, and each cell is redrawn in grey on black with the printable "
                          "ASCII character that matches it best. Transparency is kept. There are no options.",
-                         "The GlyphMosaic developers", "Copyright 2026 the GlyphMosaic developers", "2026",
-                         "GlyphMosaic", "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(args), 0, args, nullptr);
+                         GM_COMPANY_NAME, GM_COPYRIGHT, "2026", GM_PRODUCT_NAME, "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(args), 0, args, nullptr);
   gimp_plugin_menu_register(kProcedure, "<Image>/Filters/Artistic");
 }
 
@@ -159,7 +159,7 @@ void Run(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn
   }
 
   if (!error.empty()) {
-    error = "GlyphMosaic: " + error + ".";
+    error = std::string(GM_PRODUCT_NAME) + ": " + error + ".";
     values[0].data.d_status = GIMP_PDB_EXECUTION_ERROR;
     values[1].type = GIMP_PDB_STRING;
     values[1].data.d_string = error.data();
