@@ -3,6 +3,7 @@
 #include "entry/Coordinates.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
+#include "product/Product.h"
 
 int16_t* hostResult = nullptr;
 intptr_t* hostData = nullptr;
@@ -11,10 +12,7 @@ SPBasicSuite* hostBasicSuite = nullptr;
 PhaseHook phaseHook = nullptr;
 
 const char kAboutCaption[] = "GlyphMosaic";
-const char kAboutText[] =
-    "GlyphMosaic 1.0\n"
-    "Copyright 2026 the GlyphMosaic developers\n"
-    "https://glyphmosaic.example.org";
+const char kAboutText[] = GM_ABOUT_MESSAGE;
 
 namespace {
 
