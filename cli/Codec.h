@@ -22,6 +22,7 @@ struct DecodeLimits {
 
 std::optional<Format> SniffFormat(std::span<const uint8_t> head);
 std::optional<Format> FormatFromExtension(const std::string& path);
+std::optional<Format> FormatFromName(const std::string& name);  // png, tif, tiff, jpg, jpeg
 const char* FormatName(Format format);
 
 // Refuses, before anything is allocated, an image the tool will not hold.
@@ -36,8 +37,13 @@ Image ReserveImage(uint32_t width, uint32_t height, int channels);
 uint8_t* CommitRows(Image& image, uint32_t top, uint32_t end);
 
 // Decodes by content, whatever the extension says. Grey becomes R = G = B,
-// 16-bit samples become 8-bit by rounding, alpha is kept as stored.
+// 16-bit samples become 8-bit by rounding, alpha is kept as stored; the EXIF
+// orientation is noted, not applied. "-" is standard input.
 Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
+// A file that cannot seek, of which `head` has been read already. PNG and
+// JPEG stream; TIFF is read into memory first, within the memory limit.
+Image DecodeStream(int fd, std::span<const uint8_t> head, Format format, const std::string& path,
+                   const DecodeLimits& limits, const CancelCheck& cancel);
 Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
 Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);
 Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel);

@@ -43,10 +43,14 @@ std::optional<Format> FormatFromExtension(const std::string& path) {
   const auto slash = path.find_last_of('/');
   const auto dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-  const std::string ext = Lower(path.substr(dot + 1));
-  if (ext == "png") return Format::Png;
-  if (ext == "jpg" || ext == "jpeg") return Format::Jpeg;
-  if (ext == "tif" || ext == "tiff") return Format::Tiff;
+  return FormatFromName(path.substr(dot + 1));
+}
+
+std::optional<Format> FormatFromName(const std::string& name) {
+  const std::string lower = Lower(name);
+  if (lower == "png") return Format::Png;
+  if (lower == "jpg" || lower == "jpeg") return Format::Jpeg;
+  if (lower == "tif" || lower == "tiff") return Format::Tiff;
   return std::nullopt;
 }
 
@@ -98,10 +102,11 @@ uint8_t* CommitRows(Image& image, uint32_t top, uint32_t end) {
   return image.pixels.data() + static_cast<size_t>(top) * image.RowBytes();
 }
 
-Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Failure(kExitInput, path, std::strerror(errno));
-  FdCloser closer{fd};
+namespace {
+
+// Decodes an open file: a regular file by seeking back over the bytes that
+// told its format, anything else (standard input, a pipe) as a stream.
+Image DecodeOpenFile(int fd, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw Failure(kExitInput, path, std::strerror(errno));
   if (S_ISDIR(st.st_mode)) throw Failure(kExitInput, path, "is a directory, not an image file");
@@ -110,14 +115,19 @@ Image DecodeImage(const std::string& path, const DecodeLimits& limits, const Can
   ssize_t got = 0;
   while (got < static_cast<ssize_t>(sizeof head)) {
     const ssize_t n = ::read(fd, head + got, sizeof head - static_cast<size_t>(got));
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      if (cancel && cancel()) throw Failure(kExitCancelled, path, "cancelled");
+      continue;
+    }
     if (n < 0) throw Failure(kExitInput, path, std::strerror(errno));
     if (n == 0) break;
     got += n;
   }
   if (got == 0) throw Failure(kExitInput, path, "the file is empty");
-  const auto format = SniffFormat(std::span<const uint8_t>(head, static_cast<size_t>(got)));
+  const std::span<const uint8_t> headBytes(head, static_cast<size_t>(got));
+  const auto format = SniffFormat(headBytes);
   if (!format) throw Failure(kExitInput, path, "not a PNG, JPEG or TIFF image");
+  if (!S_ISREG(st.st_mode)) return DecodeStream(fd, headBytes, *format, path, limits, cancel);
   if (::lseek(fd, 0, SEEK_SET) != 0) throw Failure(kExitInput, path, std::strerror(errno));
 
   if (*format == Format::Tiff) return DecodeTiff(fd, path, limits, cancel);
@@ -131,6 +141,16 @@ Image DecodeImage(const std::string& path, const DecodeLimits& limits, const Can
   }
   return *format == Format::Png ? DecodePng(file.get(), path, limits, cancel)
                                 : DecodeJpeg(file.get(), path, limits, cancel);
+}
+
+}  // namespace
+
+Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+  if (path == "-") return DecodeOpenFile(STDIN_FILENO, kStandardInput, limits, cancel);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Failure(kExitInput, path, std::strerror(errno));
+  FdCloser closer{fd};
+  return DecodeOpenFile(fd, path, limits, cancel);
 }
 
 }  // namespace gm::cli

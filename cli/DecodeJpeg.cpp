@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Codec.h"
+#include "cli/Exif.h"
 
 namespace gm::cli {
 
@@ -70,6 +71,7 @@ bool Create(JpegRead& r) {
 bool ReadHeader(JpegRead& r, std::FILE* file) {
   if (setjmp(r.jump)) return false;
   jpeg_stdio_src(&r.cinfo, file);
+  jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF, for the orientation
   if (jpeg_read_header(&r.cinfo, TRUE) != JPEG_HEADER_OK) {
     std::snprintf(r.message, sizeof r.message, "no image in the file");
     return false;
@@ -145,6 +147,11 @@ Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& l
   if (!created) throw Failure(kExitInput, path, std::string("cannot start the JPEG decoder: ") + r.message);
 
   if (!ReadHeader(r, file)) throw Failure(kExitInput, path, std::string("not a valid JPEG file: ") + r.message);
+  // The saved markers go when decoding finishes.
+  int orientation = 1;
+  for (auto* m = r.cinfo.marker_list; m && orientation == 1; m = m->next) {
+    orientation = ExifOrientation(std::span<const uint8_t>(m->data, m->data_length));
+  }
   const int channels = 3;
   CheckDimensions(path, r.cinfo.image_width, r.cinfo.image_height, channels, limits);
   // Progressive files keep every coefficient until the end; this caps that
@@ -163,6 +170,7 @@ Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& l
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated JPEG file: ") + r.message);
   }
+  image.orientation = orientation;
   return image;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "cli/Codec.h"
+#include "cli/Exif.h"
 
 namespace gm::cli {
 
@@ -76,7 +77,7 @@ bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
       }
     }
   }
-  png_read_end(r.png, nullptr);
+  png_read_end(r.png, r.info);  // an eXIf chunk may follow the pixels
   return true;
 }
 
@@ -101,6 +102,11 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
   if (!ReadRows(r, image, &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
+  }
+  png_uint_32 exifSize = 0;
+  png_bytep exif = nullptr;
+  if (png_get_eXIf_1(r.png, r.info, &exifSize, &exif) != 0 && exif) {
+    image.orientation = ExifOrientation(std::span<const uint8_t>(exif, exifSize));
   }
   return image;
 }

@@ -124,7 +124,7 @@ class TiffReader {
       TIFFRGBAImage& img;
       ~End() { TIFFRGBAImageEnd(&img); }
     } end{img};
-    img.req_orientation = ORIENTATION_TOPLEFT;
+    img.req_orientation = img.orientation;  // rows as stored: the tool turns the image itself
     // Up to 64 rows, but no more than 16 MiB of raster for a very wide image.
     constexpr uint64_t kRasterBytes = 16 << 20;
     const uint32_t band = static_cast<uint32_t>(std::clamp<uint64_t>(kRasterBytes / (uint64_t{l.width} * 4), 1, 64));
@@ -204,6 +204,9 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
   } else {
     reader.ReadConverted(layout, image);
   }
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+  if (orientation >= ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT) image.orientation = orientation;
   return image;
 }
 

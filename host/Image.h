@@ -14,6 +14,7 @@ struct Image {
   int32_t height = 0;
   int channels = 3;
   std::vector<uint8_t> pixels;
+  int orientation = 1;  // how a file says its rows are shown (EXIF, 1 to 8); 1 as stored
 
   Image() = default;
   Image(int32_t w, int32_t h, int c)
