@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GM_FUZZ_CHECK(image.width > 0 && image.height > 0);
     GM_FUZZ_CHECK(image.width <= kMaxDimension && image.height <= kMaxDimension);
     GM_FUZZ_CHECK(image.channels == 3 || image.channels == 4);
+    GM_FUZZ_CHECK(image.orientation >= 1 && image.orientation <= 8);
     GM_FUZZ_CHECK(image.pixels.size() == static_cast<size_t>(image.width) * image.height * image.channels);
     GM_FUZZ_CHECK(image.pixels.size() <= kMaxBytes);
   } catch (const gm::cli::Failure& failure) {
