@@ -150,7 +150,9 @@ Options ParseOptions(std::span<const std::string> args) {
   if (toStdout > 1) Usage("-", "standard output can take only one of OUTPUT, --text and --html");
   if (options.output == "-" && !options.format) Usage("-", "OUTPUT - needs --format png, tiff or jpeg");
   if (options.format && !options.output) Usage("--format", "names the format of OUTPUT, and there is none");
-  if (options.colour && !options.text) Usage("--colour", "colours the text; add --text FILE or leave out OUTPUT");
+  if (options.colour && !options.text) {
+    Usage("--colour", "colours the text art, and none is written; add --text FILE or --text -");
+  }
   return options;
 }
 

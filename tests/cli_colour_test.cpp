@@ -45,7 +45,9 @@ Image HandMade() {
   Fill(image, 0, 0, 8, 6, {255, 0, 0});
   Fill(image, 0, 6, 8, 6, {0, 0, 255});
   for (int i = 0; i < 12; ++i) {
-    for (int j = 0; j < 8; ++j) Fill(image, 8 + j, i, 1, 1, {static_cast<uint8_t>(10 * j), static_cast<uint8_t>(20 * i), 7});
+    for (int j = 0; j < 8; ++j) {
+      Fill(image, 8 + j, i, 1, 1, {static_cast<uint8_t>(10 * j), static_cast<uint8_t>(20 * i), 7});
+    }
   }
   Fill(image, 16, 0, 8, 12, {128, 0, 128});
   Fill(image, 0, 12, 24, 12, {50, 60, 70});
