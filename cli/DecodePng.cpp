@@ -5,6 +5,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/Codec.h"
 #include "cli/Exif.h"
@@ -13,6 +14,7 @@ namespace gm::cli {
 
 namespace {
 
+constexpr png_byte kExif[] = "eXIf";
 constexpr png_alloc_size_t kChunkLimit = 16 << 20;  // text and profile chunks; pixels are checked apart
 
 struct PngRead {
@@ -49,6 +51,11 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_chunk_malloc_max(r.png, kChunkLimit);
   png_set_chunk_cache_max(r.png, 1000);
+  // libpng only warns about an ancillary chunk over the limit, then allocates
+  // whatever the chunk claims: skip every ancillary chunk the tool does not
+  // use (tRNS is kept), and take eXIf as raw bytes, which the limit does bound.
+  png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_ALWAYS, kExif, 1);
   png_read_info(r.png, r.info);
 
   const int depth = png_get_bit_depth(r.png, r.info);
@@ -103,10 +110,12 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
   }
-  png_uint_32 exifSize = 0;
-  png_bytep exif = nullptr;
-  if (png_get_eXIf_1(r.png, r.info, &exifSize, &exif) != 0 && exif) {
-    image.orientation = ExifOrientation(std::span<const uint8_t>(exif, exifSize));
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
+  for (int i = 0; i < count && image.orientation == 1; ++i) {
+    if (std::memcmp(chunks[i].name, kExif, 4) == 0) {
+      image.orientation = ExifOrientation(std::span<const uint8_t>(chunks[i].data, chunks[i].size));
+    }
   }
   return image;
 }
