@@ -26,6 +26,7 @@ struct PngRead {
   png_uint_32 height = 0;
   int channels = 0;
   int passes = 1;
+  int orientation = 1;
   bool cancelled = false;
 };
 
@@ -70,6 +71,15 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   r.width = png_get_image_width(r.png, r.info);
   r.height = png_get_image_height(r.png, r.info);
   r.channels = png_get_channels(r.png, r.info);
+  // eXIf belongs before the pixels, where the orientation is known in time
+  // to scale along the right axis; one after them is not looked for.
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
+  for (int i = 0; i < count && r.orientation == 1; ++i) {
+    if (std::memcmp(chunks[i].name, kExif, 4) == 0) {
+      r.orientation = ExifOrientation(std::span<const uint8_t>(chunks[i].data, chunks[i].size));
+    }
+  }
   return true;
 }
 
@@ -84,7 +94,7 @@ bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
       }
     }
   }
-  png_read_end(r.png, r.info);  // an eXIf chunk may follow the pixels
+  png_read_end(r.png, nullptr);
   return true;
 }
 
@@ -106,16 +116,10 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
   if (r.channels != 3 && r.channels != 4) throw Failure(kExitInput, path, "unsupported PNG colour layout");
 
   Image image = ReserveImage(r.width, r.height, r.channels);
+  image.orientation = r.orientation;
   if (!ReadRows(r, image, &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
-  }
-  png_unknown_chunkp chunks = nullptr;
-  const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
-  for (int i = 0; i < count && image.orientation == 1; ++i) {
-    if (std::memcmp(chunks[i].name, kExif, 4) == 0) {
-      image.orientation = ExifOrientation(std::span<const uint8_t>(chunks[i].data, chunks[i].size));
-    }
   }
   return image;
 }

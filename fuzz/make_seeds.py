@@ -98,7 +98,7 @@ FILES = {
     "exif-orientation-6.jpg": jpeg_with_app1(b"Exif\0\0" + exif(6)),
     "exif-damaged.jpg": jpeg_with_app1(b"Exif\0\0" + exif(6, count=0xFFFF)),
     "exif-orientation-3.png": png_with_exif(exif(3, "<")),
-    "exif-after-pixels.png": png_with_exif(exif(7), after_pixels=True),
+    "exif-after-pixels.png": png_with_exif(exif(7), after_pixels=True),  # not looked for there
     "exif-absurd.png": png_with_exif(exif(40000, "<")),
     "exif-orientation-5.tif": tiff(4, 2, strip_bytes=24, extra=[(274, 3, 1, 5)]),
 }
