@@ -175,7 +175,8 @@ elsewhere it is what --text - prints.
                          standard input
   OUTPUT                 .png, .tif/.tiff or .jpg/.jpeg, the filtered image;
                          - is standard output (needs --format)
-  --format png|tiff|jpeg the format of OUTPUT, whatever its name
+  --format FORMAT        png, tiff or jpeg: the format of OUTPUT, whatever
+                         its name
   --text FILE            also write the drawn glyphs as text, one line per
                          cell row; FILE - is standard output
   --colour, --color      colour the text with 24-bit terminal escapes: each
