@@ -98,8 +98,8 @@ std::optional<int32_t> Columns(const Options& options, const ToolIO& io) {
   return TerminalColumns(fd, std::getenv("COLUMNS"));
 }
 
-// The name of "-" in messages and the page title.
-std::string InputName(const std::string& input) {
+// The page's title: the input's file name, without its folder.
+std::string PageTitle(const std::string& input) {
   if (input == "-") return kStandardInput;
   const auto slash = input.find_last_of('/');
   return slash == std::string::npos ? input : input.substr(slash + 1);
@@ -170,7 +170,7 @@ int Run(const Options& options, const ToolIO& io) {
     EncodeImage(image, *format, output->Fd(), output->Path(), EncodeOptions{options.quality}, io.cancel);
   }
   if (textFile) textFile->Write(options.colour ? AnsiText(text, colours) : text);
-  if (htmlFile) htmlFile->Write(HtmlPage(text, colours, InputName(options.input)));
+  if (htmlFile) htmlFile->Write(HtmlPage(text, colours, PageTitle(options.input)));
   // Ctrl-C while writing still means nothing is kept.
   if (io.cancel && io.cancel()) throw Failure(kExitCancelled, inputName, "cancelled");
   if (output) output->Commit();
