@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 #include "host/Image.h"
 
 namespace gm::cli {

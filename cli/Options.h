@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
+#include "abi/HostTypes.h"
 #include "cli/Codec.h"
-#include "entry/HostTypes.h"
 
 namespace gm::cli {
 
