@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +21,8 @@
 
 #include "cli/Codec.h"
 #include "cli_files.h"
+
+extern char** environ;
 
 namespace {
 
@@ -178,6 +184,49 @@ TEST(CliStreams, StandardInputFailuresNameIt) {
     const auto run = RunGlyphmosaic(c.args, FromPipe(c.input));
     ExpectOneLineFailure(run, 2, c.says);
     EXPECT_EQ(run.out, "");
+  }
+}
+
+// Ctrl-C while the tool waits for standard input: the writer has sent
+// nothing yet, or part of an image.
+TEST(CliStreams, InterruptWhileWaitingForInputCancels) {
+  TempDir dir;
+  Save(clitest::Picture(200, 150, 3, 5), dir / "in.png");
+  Save(clitest::Picture(200, 150, 3, 5), dir / "in.tif", gm::cli::Format::Tiff);
+  const std::string png = clitest::ReadFile(dir / "in.png"), tiff = clitest::ReadFile(dir / "in.tif");
+  const std::string sent[] = {"", png.substr(0, png.size() / 2), tiff.substr(0, tiff.size() / 2)};
+  for (const std::string& part : sent) {
+    SCOPED_TRACE(part.substr(0, 4));
+    int in[2];
+    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = GM_GLYPHMOSAIC, dash = "-";
+    char* argv[] = {program.data(), dash.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ASSERT_EQ(::write(in[1], part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    // It stops without waiting for more input; one that kept waiting is
+    // released by the end of its input.
+    int status = 0;
+    bool stopped = false;
+    for (int i = 0; i < 100 && !stopped; ++i) {
+      stopped = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::close(in[1]);
+    if (!stopped) ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(stopped) << "the tool waited for the end of its input";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(clitest::ReadFile(dir / "err"), "glyphmosaic: standard input: cancelled\n");
   }
 }
 
