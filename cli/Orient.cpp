@@ -23,6 +23,27 @@ void FlipRows(Image& image) {
   }
 }
 
+// Upright pixel (X, Y) comes from stored column x and row y: the stored
+// rows become columns, counted from the left (5, 8) or the right (6, 7),
+// and the stored columns become rows from the top (5, 6) or the bottom (7, 8).
+// In square blocks, so that the column-wise side of the copy stays in cache.
+template <int kChannels>
+void Turn(const Image& image, Image& turned, bool fromRight, bool fromBottom) {
+  const int32_t w = image.width, h = image.height;
+  constexpr int32_t kBlock = 64;
+  for (int32_t top = 0; top < w; top += kBlock) {
+    for (int32_t left = 0; left < h; left += kBlock) {
+      for (int32_t Y = top; Y < std::min(top + kBlock, w); ++Y) {
+        const int32_t x = fromBottom ? w - 1 - Y : Y;
+        uint8_t* out = turned.At(left, Y);
+        for (int32_t X = left; X < std::min(left + kBlock, h); ++X, out += kChannels) {
+          std::memcpy(out, image.At(x, fromRight ? h - 1 - X : X), kChannels);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool SwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
@@ -51,21 +72,13 @@ Image Orient(Image image, int orientation) {
     default:
       return image;
   }
-  // Upright pixel (X, Y) comes from stored column x and row y: the stored
-  // rows become columns, counted from the left (5, 8) or the right (6, 7),
-  // and the stored columns become rows from the top (5, 6) or the bottom (7, 8).
-  const int32_t w = image.width, h = image.height;
   const bool fromRight = orientation == 6 || orientation == 7;
   const bool fromBottom = orientation == 7 || orientation == 8;
-  Image turned(h, w, image.channels);
-  const size_t step = static_cast<size_t>(image.channels);
-  for (int32_t Y = 0; Y < w; ++Y) {
-    const int32_t x = fromBottom ? w - 1 - Y : Y;
-    uint8_t* out = turned.At(0, Y);
-    for (int32_t X = 0; X < h; ++X, out += step) {
-      const int32_t y = fromRight ? h - 1 - X : X;
-      std::memcpy(out, image.At(x, y), step);
-    }
+  Image turned(image.height, image.width, image.channels);
+  if (image.channels == 4) {
+    Turn<4>(image, turned, fromRight, fromBottom);
+  } else {
+    Turn<3>(image, turned, fromRight, fromBottom);
   }
   return turned;
 }
