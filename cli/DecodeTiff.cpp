@@ -197,6 +197,8 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
   const bool direct = TiffReader::Direct(layout);
   const int channels = direct ? TiffReader::Channels(layout) : (layout.extraCount > 0 ? 4 : 3);
   CheckDimensions(path, layout.width, layout.height, channels, limits);
+  uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
 
   Image image = ReserveImage(layout.width, layout.height, channels);
   if (direct) {
@@ -204,8 +206,6 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
   } else {
     reader.ReadConverted(layout, image);
   }
-  uint16_t orientation = ORIENTATION_TOPLEFT;
-  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
   if (orientation >= ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT) image.orientation = orientation;
   return image;
 }
