@@ -1,6 +1,8 @@
 # Debian packages each job needs; sourced by the scripts.
 GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config)
 GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind)
+# The CPU emulator that runs the Win32 module (label win32).
+GM_TEST_PACKAGES+=(libunicorn-dev)
 # The Windows modules: mingw-w64 cross compilers, GoogleTest sources to build
 # for them, and wine (with xvfb for tests that open windows) to run Win64.
 GM_WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)

@@ -39,6 +39,8 @@ struct FilterCase {
   int abortAfterPolls;  // 0: never cancels
 };
 
+void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
+
 RunOptions OptionsFor(const FilterCase& c, int* polls) {
   RunOptions options;
   options.tileWidth = c.tileWidth;
@@ -208,6 +210,8 @@ struct PlantedFault {
   uint32_t record;             // the record pointer PluginMain is given
   std::vector<std::string> expected;
 };
+
+void PrintTo(const PlantedFault& f, std::ostream* os) { *os << f.name; }
 
 class Win32Faults : public ::testing::TestWithParam<PlantedFault> {};
 
