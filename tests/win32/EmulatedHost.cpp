@@ -8,7 +8,8 @@ namespace {
 
 // Win32 offsets in the filter record, as host applications lay it out.
 constexpr uint32_t kAbortProc = 4, kProgressProc = 8, kImageSize = 16, kPlanes = 20, kFilterRect = 22,
-                   kMaxSpace = 44, kOutRect = 64, kOutLoPlane = 72, kOutHiPlane = 74, kOutData = 84,
+                   kMaxSpace = 44, kBufferSpace = 48, kInRect = 52, kInData = 76, kMaskRect = 96,
+                   kFloatCoord = 140, kOutRect = 64, kOutLoPlane = 72, kOutHiPlane = 74, kOutData = 84,
                    kOutRowBytes = 88, kHostSig = 120, kImageMode = 128, kImageHRes = 132, kImageVRes = 136,
                    kWholeSize = 144, kSupportsPadding = 237, kFilterCase = 216, kAdvanceState = 224,
                    kInLayerPlanes = 260, kInTransparencyMask = 262, kOutLayerPlanes = 270,
@@ -294,7 +295,10 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
     report.lastSelector = selector;
     return report.result == 0;
   };
+  lastRecord = RecordState{};
   if (!call(1) || !call(2)) return report;
+  lastRecord.maxSpace = m.Get<int32_t>(r + kMaxSpace);
+  lastRecord.bufferSpace = m.Get<int32_t>(r + kBufferSpace);
   const bool started = call(3);
   WriteBack(run);
   if (!started || report.hostError != 0) return report;
@@ -311,6 +315,9 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
     if (!ok) return report;
   }
   call(5);
+  lastRecord.used32 = run.big && m.Get<int32_t>(run.big + kUsing32) != 0;
+  lastRecord.untouchedFieldsZero = m.Get<uint64_t>(r + kInRect) == 0 && m.Get<uint64_t>(r + kMaskRect) == 0 &&
+                                   m.Get<uint32_t>(r + kFloatCoord) == 0 && m.Get<uint32_t>(r + kInData) == 0;
   m.Free(r);
   if (run.big) m.Free(run.big);
   return report;

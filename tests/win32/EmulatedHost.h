@@ -62,6 +62,14 @@ class EmulatedProcess {
 
   // A whole filter run as the native host makes it, with the same options.
   host::RunReport Run(Image& image, const host::RunOptions& options);
+  // What the last run left in the record that the report does not show.
+  struct RecordState {
+    bool used32 = false;             // the module took the 32-bit coordinates
+    int32_t maxSpace = -1;           // after Prepare
+    int32_t bufferSpace = -1;        // after Prepare
+    bool untouchedFieldsZero = false;  // inRect, maskRect, floatCoord, inData
+  };
+  RecordState lastRecord;
   int16_t About();
 
  private:

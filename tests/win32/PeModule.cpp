@@ -196,6 +196,7 @@ void PeModule::NotifyAll(uint32_t reason) {
       const uint32_t callback = machine_.Get<uint32_t>(list + 4 * i);
       if (!callback) break;
       machine_.Call(callback, args, Convention::Stdcall);
+      ++tlsCallbacksRun_;
     }
   }
   if (entryRva_ != 0) {

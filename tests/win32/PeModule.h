@@ -32,6 +32,7 @@ class PeModule {
   size_t relocationsApplied() const { return relocations_; }
   size_t importsBound() const { return imports_; }
   bool attached() const { return attached_; }
+  size_t tlsCallbacksRun() const { return tlsCallbacksRun_; }
 
  private:
   void MapSections(const std::vector<uint8_t>& file);
@@ -58,6 +59,7 @@ class PeModule {
   std::map<std::string, uint32_t> exports_;
   size_t relocations_ = 0;
   size_t imports_ = 0;
+  size_t tlsCallbacksRun_ = 0;
   bool attached_ = false;
   bool detached_ = false;
 };

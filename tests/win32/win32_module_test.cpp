@@ -70,6 +70,12 @@ void ExpectSameAsNative(EmulatedProcess& process, const FilterCase& c) {
   EXPECT_EQ(got.abortPolls, expected.abortPolls);
   EXPECT_EQ(got.continueCalls, expected.continueCalls);
   EXPECT_EQ(got.paddingBytesTouched, 0);
+  if (got.lastSelector == 5) {  // a finished run
+    EXPECT_EQ(process.lastRecord.used32, c.bigDocument);
+    EXPECT_EQ(process.lastRecord.maxSpace, 0);
+    EXPECT_EQ(process.lastRecord.bufferSpace, 0);
+    EXPECT_TRUE(process.lastRecord.untouchedFieldsZero);
+  }
   ASSERT_EQ(got.deliveries.size(), expected.deliveries.size());
   for (size_t i = 0; i < got.deliveries.size(); ++i) {
     const auto& a = got.deliveries[i].rect;
@@ -159,6 +165,7 @@ TEST(Win32Module, LoadsAwayFromItsBaseAndStartsUp) {
   EXPECT_NE(process.module().base(), process.module().preferredBase());
   EXPECT_GT(process.module().relocationsApplied(), 100u);
   EXPECT_TRUE(process.module().attached());
+  EXPECT_GT(process.module().tlsCallbacksRun(), 0u);
   const std::vector<std::string> startup = process.machine().FirstCalls();
   process.Unload();
   std::cout << "start-up calls, in order of first call:";
