@@ -42,9 +42,11 @@ struct EmulatedProcess::RunState {
   std::optional<host::Delivery> delivered;
 };
 
-EmulatedProcess::EmulatedProcess(const std::string& modulePath, std::map<std::string, std::string> environment)
+EmulatedProcess::EmulatedProcess(const std::string& modulePath, std::map<std::string, std::string> environment,
+                                 const std::vector<std::string>& withheld)
     : machine_(std::make_unique<Machine>()), api_(std::make_unique<Win32Api>(*machine_)) {
   api_->environment = std::move(environment);
+  for (const std::string& name : withheld) api_->Withhold(name);
   api_->debugSink = [this](const std::string& line) { events.push_back({0, "debug", line, 0, 0, 0}); };
   AddHostFunctions();
   module_ = std::make_unique<PeModule>(*machine_, modulePath, kLoadBase,

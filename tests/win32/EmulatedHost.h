@@ -36,8 +36,10 @@ struct HostEvent {
 
 class EmulatedProcess {
  public:
-  // Loads the module and runs its start-up; `environment` is what getenv sees.
-  explicit EmulatedProcess(const std::string& modulePath, std::map<std::string, std::string> environment = {});
+  // Loads the module and runs its start-up; `environment` is what getenv
+  // sees; `withheld` names system functions ("dll!name") left unimplemented.
+  explicit EmulatedProcess(const std::string& modulePath, std::map<std::string, std::string> environment = {},
+                           const std::vector<std::string>& withheld = {});
   ~EmulatedProcess();
   EmulatedProcess(const EmulatedProcess&) = delete;
   EmulatedProcess& operator=(const EmulatedProcess&) = delete;

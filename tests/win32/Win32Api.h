@@ -30,6 +30,7 @@ class Win32Api {
   explicit Win32Api(Machine& machine);
 
   Native Resolve(const std::string& dll, const std::string& name) const;
+  void Withhold(const std::string& dllAndName) { table_.erase(dllAndName); }
 
   std::map<std::string, std::string> environment;  // what getenv finds
   std::vector<std::string> debugLines;             // OutputDebugStringA

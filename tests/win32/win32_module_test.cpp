@@ -257,6 +257,33 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A system function the module calls but the host lacks stops the run with
+// its name, at whichever phase first needs it.
+struct Withheld {
+  const char* function;
+  enum { Load, About, Filter } when;
+};
+
+TEST(Win32Faults, AMissingSystemFunctionIsNamed) {
+  REQUIRE_MODULE();
+  for (const Withheld& w : {Withheld{"kernel32.dll!TlsAlloc", Withheld::Load},
+                            Withheld{"user32.dll!MessageBoxA", Withheld::About},
+                            Withheld{"msvcrt.dll!getenv", Withheld::Filter}}) {
+    SCOPED_TRACE(w.function);
+    try {
+      EmulatedProcess process(GM_WIN32_MODULE, {}, {w.function});
+      ASSERT_NE(w.when, Withheld::Load);
+      if (w.when == Withheld::About) process.About();
+      Image image = gm::test::PhotoLikeImage(32, 24, 3, 5);
+      if (w.when == Withheld::Filter) process.Run(image, {});
+      ADD_FAILURE() << "ran without it";
+    } catch (const EmulationError& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("unimplemented import ") + w.function), std::string::npos)
+          << e.what();
+    }
+  }
+}
+
 // Every delivered buffer ends against an unmapped page: one byte past it faults.
 TEST(Win32Faults, ByteAfterAHostBufferFaults) {
   REQUIRE_MODULE();
