@@ -23,9 +23,8 @@ constexpr uint32_t kBigDocumentBytes = 92;
 constexpr uint32_t kAboutSPBasic = 4, kAboutRecordBytes = 12 + 244;
 
 constexpr int32_t kSuiteNotFound = 0x53214664;
-constexpr int32_t kOutOfMemory = -108, kBadBlock = -50;
+constexpr int32_t kOutOfMemory = memFullErr, kBadBlock = paramErr;
 constexpr uint8_t kPaddingCanary = 0xA5;
-constexpr int16_t kParamErr = -50;
 constexpr int32_t kContinueLimit = 1 << 16;
 
 int16_t Clamp16(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX)); }
@@ -98,7 +97,7 @@ void EmulatedProcess::AddHostFunctions() {
                                  return 0;
                                }});
   advanceState_ = m.AddNative({.name = "host advanceState", .fn = [this](NativeCall&) -> uint64_t {
-                                 if (!run_) return static_cast<uint16_t>(kParamErr);
+                                 if (!run_) return static_cast<uint16_t>(paramErr);
                                  WriteBack(*run_);
                                  return static_cast<uint16_t>(Deliver(*run_));
                                }, .resultBits = 16});
@@ -164,14 +163,14 @@ int16_t EmulatedProcess::CallEntry(int16_t selector, uint32_t record) {
 void EmulatedProcess::HandOver(uint32_t suite) {
   const uint32_t record = machine_->Allocate(kRecordBytes, true);
   machine_->Put<uint32_t>(record + kSPBasic, suite);
-  CallEntry(1, record);
+  CallEntry(filterSelectorParameters, record);
   machine_->Free(record);
 }
 
 int16_t EmulatedProcess::About() {
   const uint32_t record = machine_->Allocate(kAboutRecordBytes, true);
   machine_->Put<uint32_t>(record + kAboutSPBasic, BasicSuite(1));
-  const int16_t result = CallEntry(0, record);
+  const int16_t result = CallEntry(filterSelectorAbout, record);
   machine_->Free(record);
   return result;
 }
@@ -193,8 +192,8 @@ int16_t EmulatedProcess::Deliver(RunState& run) {
   const bool inside = r.top >= 0 && r.left >= 0 && r.top <= r.bottom && r.left <= r.right &&
                       r.bottom <= image.height && r.right <= image.width;
   if (!inside || lo < 0 || lo > hi || hi >= image.channels) {
-    run.report->hostError = kParamErr;
-    return kParamErr;
+    run.report->hostError = paramErr;
+    return paramErr;
   }
   if (r.top == r.bottom || r.left == r.right) return 0;
 
@@ -298,10 +297,10 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
     return report.result == 0;
   };
   lastRecord = RecordState{};
-  if (!call(1) || !call(2)) return report;
+  if (!call(filterSelectorParameters) || !call(filterSelectorPrepare)) return report;
   lastRecord.maxSpace = m.Get<int32_t>(r + kMaxSpace);
   lastRecord.bufferSpace = m.Get<int32_t>(r + kBufferSpace);
-  const bool started = call(3);
+  const bool started = call(filterSelectorStart);
   WriteBack(run);
   if (!started || report.hostError != 0) return report;
   while (report.continueCalls < kContinueLimit) {
@@ -312,11 +311,11 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
     if (out.top == out.bottom || out.left == out.right) break;
     if (Deliver(run) != 0) return report;
     ++report.continueCalls;
-    const bool ok = call(4);
+    const bool ok = call(filterSelectorContinue);
     WriteBack(run);
     if (!ok) return report;
   }
-  call(5);
+  call(filterSelectorFinish);
   lastRecord.used32 = run.big && m.Get<int32_t>(run.big + kUsing32) != 0;
   lastRecord.untouchedFieldsZero = m.Get<uint64_t>(r + kInRect) == 0 && m.Get<uint64_t>(r + kMaskRect) == 0 &&
                                    m.Get<uint32_t>(r + kFloatCoord) == 0 && m.Get<uint32_t>(r + kInData) == 0;
