@@ -43,6 +43,15 @@ uint32_t NativeCall::Arg(int index) const { return machine.Get<uint32_t>(esp + 4
 
 Machine::Machine() {
   Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "cannot start the emulator");
+  try {
+    SetUp();
+  } catch (...) {
+    uc_close(uc_);
+    throw;
+  }
+}
+
+void Machine::SetUp() {
   Map(kStubBase, kStubPages * kPageSize, UC_PROT_READ | UC_PROT_EXEC);
   std::vector<uint8_t> fill(kStubPages * kPageSize, 0xCC);
   fill[0] = 0xF4;  // the return trap: emulation stops before it runs

@@ -154,6 +154,7 @@ class Machine {
   static void OnWatchedMemory(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t value, void* self);
   static void OnBlock(uc_engine* uc, uint64_t address, uint32_t size, void* self);
   void Fail(const std::string& what);
+  void SetUp();
   void SetUpSegments();
 
   uc_engine* uc_ = nullptr;
