@@ -15,6 +15,7 @@ constexpr uint8_t kTrapInterrupt = 0x80;
 constexpr uint32_t kEbxMark = 0xB0B0B0B1, kEsiMark = 0x51515152, kEdiMark = 0xD1D1D1D3, kEbpMark = 0xBBBB0004;
 constexpr uint32_t kScratchGarbage = 0xC1C1C1C1;
 constexpr uint32_t kFlagDirection = 1u << 10;
+constexpr uint8_t kUnclassified = 0, kNoSseOperand = 1, kSseOperand = 2;
 
 std::string Hex(uint64_t value) {
   char text[24];
@@ -35,6 +36,20 @@ uint64_t DataDescriptor(uint32_t base, uint32_t limit) {
   d |= uint64_t{0x4} << 52;  // 32-bit
   d |= uint64_t{base >> 24} << 56;
   return d;
+}
+
+// Whether a legacy-SSE instruction (after its prefixes, from the 0F escape's
+// opcode on) demands a 16-byte aligned memory operand: the aligned moves and
+// the packed operations on xmm registers. Unaligned and scalar forms do not.
+bool NeedsAlignment(bool has66, bool hasF2, bool hasF3, uint8_t op) {
+  if (hasF2) return op == 0x70 || op == 0xE6;
+  if (hasF3) return op == 0x5B || op == 0x70;
+  if (!has66) return op == 0x28 || op == 0x29 || op == 0x2B || op == 0x14 || op == 0x15 ||
+                     (op >= 0x51 && op <= 0x5F && op != 0x5A) || op == 0xC2 || op == 0xC6;
+  return op == 0x28 || op == 0x29 || op == 0x2B || op == 0x14 || op == 0x15 || (op >= 0x51 && op <= 0x5F && op != 0x52 &&
+         op != 0x53) || (op >= 0x60 && op <= 0x6D) || op == 0x6F || op == 0x70 || (op >= 0x74 && op <= 0x76) ||
+         op == 0x7F || op == 0xC2 || op == 0xC6 || (op >= 0xD1 && op <= 0xFE && op != 0xD6 && op != 0xD7 &&
+         op != 0xF7 && op != 0xF0);
 }
 
 }  // namespace
@@ -298,6 +313,63 @@ bool Machine::OnInvalidInstruction(uc_engine*, void* self) {
 
 void Machine::OnWatchedMemory(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
 
+void Machine::CheckSseAlignment(uint32_t begin, uint32_t end) {
+  if (!sseClass_.empty()) throw EmulationError("one code range only is checked for SSE alignment");
+  sseBegin_ = begin;
+  sseClass_.assign(end - begin, kUnclassified);
+  uc_hook hook;
+  Check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&OnInstruction), this, begin, end - 1), "hook");
+}
+
+void Machine::OnInstruction(uc_engine* uc, uint64_t address, uint32_t size, void* self) {
+  auto& m = *static_cast<Machine*>(self);
+  // Each instruction is decoded once; most never touch an SSE operand.
+  uint8_t& kind = m.sseClass_[static_cast<uint32_t>(address) - m.sseBegin_];
+  if (kind == kNoSseOperand) return;
+  kind = kNoSseOperand;
+  uint8_t code[16] = {};
+  if (size > sizeof code || uc_mem_read(uc, address, code, size) != UC_ERR_OK) return;
+  uint32_t i = 0;
+  bool has66 = false, hasF2 = false, hasF3 = false;
+  for (; i < size; ++i) {
+    const uint8_t b = code[i];
+    if (b == 0x66) has66 = true;
+    else if (b == 0xF2) hasF2 = true;
+    else if (b == 0xF3) hasF3 = true;
+    else if (b == 0x64 || b == 0x65 || b == 0x67) return;  // FS, GS or 16-bit addresses: not the pixel path
+    else if (b != 0x2E && b != 0x36 && b != 0x3E && b != 0x26 && b != 0xF0) break;
+  }
+  if (i + 2 >= size || code[i] != 0x0F || !NeedsAlignment(has66, hasF2, hasF3, code[i + 1])) return;
+  const uint8_t modrm = code[i + 2];
+  const uint8_t mod = modrm >> 6, rm = modrm & 7;
+  if (mod == 3) return;  // a register operand
+  kind = kSseOperand;
+  static const int kRegs[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
+                               UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
+  uint32_t at = i + 3;
+  uint32_t ea = 0;
+  bool base = true;
+  uint8_t baseReg = rm;
+  if (rm == 4) {
+    const uint8_t sib = code[at++];
+    const uint8_t index = (sib >> 3) & 7;
+    baseReg = sib & 7;
+    if (index != 4) ea += m.Reg(kRegs[index]) << (sib >> 6);
+    if (baseReg == 5 && mod == 0) base = false;
+  } else if (rm == 5 && mod == 0) {
+    base = false;
+  }
+  if (base) ea += m.Reg(kRegs[baseReg]);
+  int32_t disp = 0;
+  if (mod == 1) disp = static_cast<int8_t>(code[at]);
+  if (mod == 2 || !base) std::memcpy(&disp, code + at, 4);
+  ea += static_cast<uint32_t>(disp);
+  if (ea % 16 != 0) {
+    m.Fail("fault: 16-byte SSE operand at misaligned " + Hex(ea) + " at " + Hex(address) + " in " +
+           m.Describe(static_cast<uint32_t>(address)));
+  }
+}
+
 void Machine::OnBlock(uc_engine*, uint64_t, uint32_t, void* self) {
   auto& m = *static_cast<Machine*>(self);
   if (m.countingBlocks_) ++m.blocksExecuted_;
@@ -309,9 +381,10 @@ void Machine::CountBlocks(bool on) {
 }
 
 uint64_t Machine::Call(uint32_t address, std::span<const uint32_t> args, Convention convention) {
-  // 32-bit hosts promise only 4-byte stack alignment: enter off a 16-byte boundary.
+  // 32-bit hosts promise only 4-byte stack alignment: the arguments start
+  // off a 16-byte boundary, so code that assumes more misaligns its SSE slots.
   uint32_t sp = kStackTop - 256 - 4 * static_cast<uint32_t>(args.size()) - 4;
-  sp = (sp & ~15u) - 4;
+  sp = (sp & ~15u) - 8;
   for (size_t i = 0; i < args.size(); ++i) Put<uint32_t>(sp + 4 + 4 * static_cast<uint32_t>(i), args[i]);
   Put<uint32_t>(sp, returnTrap_);
   SetReg(UC_X86_REG_ESP, sp);

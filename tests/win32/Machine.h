@@ -138,6 +138,10 @@ class Machine {
 
   // Emulated time per top-level call before it counts as a hang.
   void SetTimeout(uint32_t microseconds) { timeoutMicroseconds_ = microseconds; }
+  // The emulator does not fault on misaligned 16-byte SSE operands the way
+  // a processor does; this makes it, for code in [begin, end).
+  void CheckSseAlignment(uint32_t begin, uint32_t end);
+
   // Counts basic blocks executed; a fingerprint of which code path ran.
   void CountBlocks(bool on);
   uint64_t BlocksExecuted() const { return blocksExecuted_; }
@@ -152,6 +156,7 @@ class Machine {
   static bool OnBadMemory(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t value, void* self);
   static bool OnInvalidInstruction(uc_engine* uc, void* self);
   static void OnWatchedMemory(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t value, void* self);
+  static void OnInstruction(uc_engine* uc, uint64_t address, uint32_t size, void* self);
   static void OnBlock(uc_engine* uc, uint64_t address, uint32_t size, void* self);
   void Fail(const std::string& what);
   void SetUp();
@@ -172,6 +177,8 @@ class Machine {
   uint32_t returnTrap_ = 0;
   uint32_t timeoutMicroseconds_ = 60'000'000;
   bool countingBlocks_ = false;
+  uint32_t sseBegin_ = 0;
+  std::vector<uint8_t> sseClass_;  // per code byte: not yet decoded, no SSE operand, one
   uint64_t blocksExecuted_ = 0;
 };
 

@@ -134,7 +134,8 @@ void PeModule::BindImports(const ImportResolver& resolve) {
     if (s.characteristics & kScnWrite) protection |= UC_PROT_WRITE;
     if (s.characteristics & kScnExecute) protection |= UC_PROT_EXEC;
     const uint32_t size = PageRound(std::max(s.virtualSize, 1u));
-    if (size) machine_.Protect(base_ + s.rva, size, protection);
+    machine_.Protect(base_ + s.rva, size, protection);
+    if (protection & UC_PROT_EXEC) machine_.CheckSseAlignment(base_ + s.rva, base_ + s.rva + size);
   }
 }
 

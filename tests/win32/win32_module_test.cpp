@@ -252,6 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"ebx_clobbered", {0x31, 0xDB, 0xC3}, 0, {"calling convention broken", "EBX"}},
         {"esi_clobbered", {0x31, 0xF6, 0xC3}, 0, {"calling convention broken", "ESI"}},
         {"direction_flag", {0xFD, 0xC3}, 0, {"direction flag set"}},
+        {"misaligned_sse_operand", {0x8B, 0x44, 0x24, 0x08, 0x0F, 0x28, 0x40, 0x04, 0xC3}, gm::win32::kTib,
+         {"16-byte SSE operand at misaligned 0x00310004", "PluginMain+0x00000004"}},
         {"write_to_code", {0xE8, 0, 0, 0, 0, 0x58, 0x89, 0x00, 0xC3}, 0, {"write to read-only", "PluginMain+0x00000006"}},
     }),
     [](const auto& info) { return std::string(info.param.name); });
