@@ -77,10 +77,11 @@ uint32_t Win32Api::Malloc(uint32_t size, uint8_t fill) {
 void Win32Api::AddKernel32() {
   Machine& m = machine_;
   const std::string k = "kernel32.dll";
-  auto lastError = [&m] { return kTib + kTibLastError; };
-  Stdcall(k, "GetLastError", 0, [&m, lastError](NativeCall&) { return m.Get<uint32_t>(lastError()); });
-  Stdcall(k, "SetLastError", 1, [&m, lastError](NativeCall& c) {
-    m.Put<uint32_t>(lastError(), c.Arg(0));
+  // The last error lives where module code may also read it directly.
+  constexpr uint32_t lastError = kTib + kTibLastError;
+  Stdcall(k, "GetLastError", 0, [&m](NativeCall&) { return m.Get<uint32_t>(lastError); });
+  Stdcall(k, "SetLastError", 1, [&m](NativeCall& c) {
+    m.Put<uint32_t>(lastError, c.Arg(0));
     return 0;
   });
   Stdcall(k, "GetCurrentProcessId", 0, [](NativeCall&) { return kProcessId; });
@@ -125,9 +126,9 @@ void Win32Api::AddKernel32() {
   Stdcall(k, "DeleteCriticalSection", 1, [](NativeCall&) { return 0; });
 
   Stdcall(k, "TlsAlloc", 0, [this](NativeCall&) { return nextTlsSlot_ < 64 ? nextTlsSlot_++ : kTlsOutOfIndexes; });
-  Stdcall(k, "TlsGetValue", 1, [this, &m, lastError](NativeCall& c) {
+  Stdcall(k, "TlsGetValue", 1, [this, &m](NativeCall& c) {
     if (c.Arg(0) >= nextTlsSlot_) throw EmulationError("TlsGetValue of a slot never allocated");
-    m.Put<uint32_t>(lastError(), 0);  // callers tell a stored null from a failure by this
+    m.Put<uint32_t>(lastError, 0);  // callers tell a stored null from a failure by this
     return m.Get<uint32_t>(kTib + kTlsSlots + 4 * c.Arg(0));
   });
   Stdcall(k, "TlsSetValue", 2, [this, &m](NativeCall& c) {
