@@ -59,9 +59,15 @@ void ExpectSameAsNative(EmulatedProcess& process, const FilterCase& c) {
   Image native = original;
   Image emulated = original;
   int nativePolls = 0, emulatedPolls = 0;
+  std::vector<std::pair<int32_t, int32_t>> nativeProgress, emulatedProgress;
+  RunOptions nativeOptions = OptionsFor(c, &nativePolls);
+  RunOptions emulatedOptions = OptionsFor(c, &emulatedPolls);
+  nativeOptions.progress = [&](int32_t done, int32_t total) { nativeProgress.emplace_back(done, total); };
+  emulatedOptions.progress = [&](int32_t done, int32_t total) { emulatedProgress.emplace_back(done, total); };
   gm::host::FilterHost host(&PluginMain);
-  const RunReport expected = host.Run(native, OptionsFor(c, &nativePolls));
-  const RunReport got = process.Run(emulated, OptionsFor(c, &emulatedPolls));
+  const RunReport expected = host.Run(native, nativeOptions);
+  const RunReport got = process.Run(emulated, emulatedOptions);
+  EXPECT_EQ(emulatedProgress, nativeProgress);
 
   EXPECT_EQ(got.result, expected.result);
   EXPECT_EQ(got.lastSelector, expected.lastSelector);
