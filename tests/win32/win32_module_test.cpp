@@ -88,6 +88,7 @@ void ExpectSameAsNative(EmulatedProcess& process, const FilterCase& c) {
     const auto& b = expected.deliveries[i].rect;
     EXPECT_TRUE(a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right)
         << "delivery " << i << " differs";
+    EXPECT_EQ(got.deliveries[i].loPlane, 0);
     EXPECT_EQ(got.deliveries[i].hiPlane, 2);
   }
   EXPECT_TRUE(emulated.pixels == native.pixels) << "picture differs from the native build's";
