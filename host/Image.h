@@ -4,18 +4,43 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 namespace gm {
 
+// Grows without zero-filling: whoever sizes a pixel buffer writes every byte
+// of it next, and untouched pages of a large image then cost nothing.
+template <typename T>
+struct UninitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitAllocator<U>;
+  };
+  UninitAllocator() = default;
+  template <typename U>
+  UninitAllocator(const UninitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using PixelBuffer = std::vector<uint8_t, UninitAllocator<uint8_t>>;
+
 struct Image {
   int32_t width = 0;
   int32_t height = 0;
   int channels = 3;
-  std::vector<uint8_t> pixels;
+  PixelBuffer pixels;
 
   Image() = default;
+  // The pixels start undefined: the caller writes them all.
   Image(int32_t w, int32_t h, int c)
       : width(w), height(h), channels(c), pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * c) {}
 
