@@ -5,5 +5,6 @@ GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind)
 # for them, and wine (with xvfb for tests that open windows) to run Win64.
 GM_WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
 GM_TEST_PACKAGES+=("${GM_WINDOWS_PACKAGES[@]}")
-# scripts/bench: chafa for the end-to-end comparison, GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa time)
+# scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
+# GNU time for peak memory.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)
