@@ -5,10 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace gm {
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#define GM_HUGE_PAGES 1
+#endif
 
 // Grows without zero-filling: whoever sizes a pixel buffer writes every byte
 // of it next, and untouched pages of a large image then cost nothing.
@@ -21,6 +30,25 @@ struct UninitAllocator : std::allocator<T> {
   UninitAllocator() = default;
   template <typename U>
   UninitAllocator(const UninitAllocator<U>&) noexcept {}
+
+#ifdef GM_HUGE_PAGES
+  // A large image is mapped for huge pages: first touching its memory, a
+  // page fault per 4 KiB used to cost as much as decoding it.
+  static constexpr size_t kLarge = size_t{8} << 20;
+  T* allocate(size_t n) {
+    const size_t bytes = n * sizeof(T);
+    if (bytes < kLarge) return std::allocator<T>::allocate(n);
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(p, bytes, MADV_HUGEPAGE);
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t n) {
+    const size_t bytes = n * sizeof(T);
+    if (bytes < kLarge) return std::allocator<T>::deallocate(p, n);
+    ::munmap(p, bytes);
+  }
+#endif
   template <typename U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;
