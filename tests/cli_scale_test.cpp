@@ -86,24 +86,13 @@ TEST(ScaledDecode, PngAndTiffEqualAveragingTheFullDecode) {
   }
 }
 
-// The peak resident size since the last reset, which /proc allows.
-long ResetPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-  return 0;
-}
-long PeakKiB() {
+// A size from /proc/self/status in KiB: VmRSS now, VmHWM the peak since
+// the last reset, which writing 5 to clear_refs makes.
+long StatusKiB(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-long CurrentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   }
   return -1;
 }
@@ -122,11 +111,11 @@ TEST(ScaledDecode, HoldsOnlyTheScaledImageAndABandOfRows) {
   s.tiled = true;
   clitest::WriteTiff(dir / "tiles.tif", s);
   for (const char* name : {"big.png", "big.tif", "tiles.tif"}) {
-    ResetPeak();
-    const long before = CurrentKiB();
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = StatusKiB("VmRSS");
     const Image scaled = DecodeImage(dir / name, DecodeLimits{}, {}, ScaleRequest{80, false});
     ASSERT_EQ(scaled.width, 80);
-    const long added = PeakKiB() - before;
+    const long added = StatusKiB("VmHWM") - before;
     EXPECT_LT(added, 4 * 1024) << name << ": the peak rose by " << added << " KiB";
   }
 }
