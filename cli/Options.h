@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 
 namespace gm::cli {
 

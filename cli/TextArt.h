@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 #include "host/Image.h"
 
 namespace gm::cli {

@@ -11,6 +11,7 @@
 #include "cli/TextArt.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
+#include "fit/FitGlyphs.h"
 #include "fit/GlyphTable.h"
 #include "host/FilterHost.h"
 
@@ -19,7 +20,6 @@ namespace gm::cli {
 namespace {
 
 constexpr char kVersion[] = "glyphmosaic 1.0.0";
-constexpr int kColourPlanes = 3;
 
 // The platform's message sink is a bare function: it hands the About phase's
 // text over through this value.
@@ -66,7 +66,7 @@ void Filter(Image& image, const Options& options, const ToolIO& io) {
   ProgressBar bar(io.err, io.errIsTerminal && !options.quiet, "glyphmosaic: filtering");
   // The plug-in counts its total per colour plane but steps once per tile
   // row, so its last call reports a third: the bar scales that back.
-  run.progress = [&](int32_t done, int32_t total) { bar.Update(int64_t{done} * kColourPlanes, total); };
+  run.progress = [&](int32_t done, int32_t total) { bar.Update(int64_t{done} * kBytesPerPixel, total); };
   run.abort = [&] { return io.cancel && io.cancel(); };
   host::FilterHost host(&PluginMain);
   const host::RunReport report = host.Run(image, run);

@@ -22,7 +22,11 @@ function(gm_module name)
   add_dependencies(${name} ${ARG_LIBRARIES})
   set_property(TARGET ${name} PROPERTY LINK_DEPENDS ${files})
   target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${files} -Wl,--no-whole-archive)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  # Test builds add sources of their own; they see the headers of the
+  # libraries named (and of the host interface under them), no others.
+  foreach(lib IN LISTS ARG_LIBRARIES ITEMS gm_abi)
+    target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:${lib},INTERFACE_INCLUDE_DIRECTORIES>)
+  endforeach()
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined
     $<$<CONFIG:Release>:-s>)
   if(ARG_SOURCES)

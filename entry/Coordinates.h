@@ -2,7 +2,7 @@
 // picks the 16- or 32-bit form in use at the moment of the call.
 #pragma once
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 
 bool Using32BitCoordinates();
 

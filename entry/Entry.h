@@ -2,7 +2,8 @@
 // every other part of the module reads instead of passing host pointers around.
 #pragma once
 
-#include "entry/HostTypes.h"
+#include "abi/Codes.h"
+#include "abi/HostTypes.h"
 
 extern int16_t* hostResult;
 extern intptr_t* hostData;

@@ -3,10 +3,9 @@
 #include "entry/Coordinates.h"
 #include "entry/Entry.h"
 #include "fit/FitGlyphs.h"
+#include "fit/GlyphTable.h"
 
 namespace {
-
-constexpr int16_t kPixelPlanes = 3;  // the kernel reads R, G, B interleaved
 
 void Report(OSErr code) {
   if (hostResult) *hostResult = code;
@@ -33,17 +32,21 @@ void FilterTiles() {
   const VRect filter = GetFilterRect();
   const int64_t filterHeight = int64_t{filter.bottom} - filter.top;
   const int64_t filterWidth = int64_t{filter.right} - filter.left;
-  const int16_t planeCount = record->filterCase < 3 ? record->planes : record->outLayerPlanes;
+  const int16_t planeCount = record->filterCase < filterCaseFloatingSelection ? record->planes : record->outLayerPlanes;
   // A reversed rectangle would hand the kernel a negative extent, and fewer
   // than three planes would let it run past the host's buffer: refuse both
   // before anything in the record changes.
   if (filterHeight < 0 || filterWidth < 0 || filterHeight > INT32_MAX || filterWidth > INT32_MAX ||
-      planeCount < kPixelPlanes) {
+      planeCount < kBytesPerPixel) {
     Report(filterBadParameters);
     return;
   }
 
   // 32-bit counters: a 16-bit one would never reach more than 65,535 tiles.
+  // The total is tile rows × planes although progress steps once per tile
+  // row: that is what this filter has always told hosts, so a host's bar
+  // ends at 1/planes. Kept on purpose, for hosts and recorded runs that
+  // expect those exact calls; the command-line tool scales it back.
   const int64_t tileRows = (filterHeight + tileHeight - 1) / tileHeight;
   const int64_t tileColumns = (filterWidth + tileWidth - 1) / tileWidth;
   const int32_t progressTotal = SaturatedInt32(tileRows * planeCount);
@@ -51,7 +54,7 @@ void FilterTiles() {
 
   // Only the colour planes: any further plane (an alpha channel) stays as it is.
   record->outLoPlane = 0;
-  record->outHiPlane = kPixelPlanes - 1;
+  record->outHiPlane = kBytesPerPixel - 1;
 
   for (int64_t r = 0; r < tileRows; ++r) {
     const int64_t top = filter.top + r * tileHeight;
@@ -73,11 +76,12 @@ void FilterTiles() {
       // A host that delivers no buffer, or rows shorter than the pixels
       // they must hold, cannot be filtered safely.
       const int64_t rowBytes = record->outRowBytes;
-      if (!record->outData || (outHeight > 1 && (rowBytes < 0 ? -rowBytes : rowBytes) < outWidth * kPixelPlanes)) {
+      if (!record->outData || (outHeight > 1 && (rowBytes < 0 ? -rowBytes : rowBytes) < outWidth * kBytesPerPixel)) {
         Report(filterBadParameters);
         return;
       }
-      FitGlyphs(static_cast<uint8_t*>(record->outData), out, record->outRowBytes);
+      FitGlyphs(static_cast<uint8_t*>(record->outData), static_cast<uint32_t>(outWidth), static_cast<uint32_t>(outHeight),
+                record->outRowBytes);
     }
 
     ++rowsDone;

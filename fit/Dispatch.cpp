@@ -2,14 +2,11 @@
 #include <cstring>
 #include <iterator>
 
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 #include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
-
-void FitPlain(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes) {
-  FitGlyphsPlain(pixels, VRect{0, 0, static_cast<int32_t>(height), static_cast<int32_t>(width)}, rowBytes);
-}
 
 bool Always() { return true; }
 
@@ -32,7 +29,7 @@ bool HasAvx512() {
 #endif
 
 const FitKernel kKernels[] = {
-    {"plain", FitPlain, Always},
+    {"plain", FitGlyphsPlain, Always},
     {"generic", FitGeneric, Always},
 #ifdef GM_FIT_X86
     {"sse2", FitSse2, HasSse2},

@@ -3,23 +3,12 @@
 #include <immintrin.h>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/FitX86.h"
+#include "fit/Variants.h"
 
 namespace {
 
-// Widens one group of 8 pixels from the table, for the last few groups of a row.
-void WidenGroup(const FitTables& t, uint8_t bits, uint8_t* dst, __m128i fill) {
-  const uint8_t* mask = t.widen[bits];
-  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
-  const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask + 16));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_and_si128(a, fill));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_and_si128(b, fill));
-}
-
 struct Avx2 {
-  // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
-  // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
-  // summed as 3R + 6G + B by two multiply-adds.
   static uint64_t SameAsLeft(const CellRows& rows, uint32_t cells) {
     uint64_t same = ~uint64_t{0};
     for (int i = 0; i < kGlyphHeight; ++i) {
@@ -29,10 +18,12 @@ struct Avx2 {
       const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(at(32), at(33))));
       same &= low | uint64_t{high} << 32;
     }
-    // Bit n said cell n + 1 equals cell n; keep only pairs of real cells.
-    return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
+    return RealPairs(same, cells);
   }
 
+  // The 24 bytes of 8 pixels are read as two overlapping 16-byte halves,
+  // bytes 0-15 and 8-23; each half's four pixels are spread to R G B 0 and
+  // summed as 3R + 6G + B by two multiply-adds.
   static void MaskRow(const uint8_t* src, uint32_t groups, uint8_t* bits) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
                                             4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
@@ -80,9 +71,7 @@ struct Avx2 {
     for (; k < groups; ++k, dst += kCellBytes) WidenGroup(t, bits[k], dst, _mm256_castsi256_si128(fill));
   }
 
-  static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(drawn)));
-  }
+  static void DrawInner(uint8_t* dst, const uint8_t* drawn) { DrawInner32(dst, drawn); }
 
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kVectors = kGlyphLanes / 32;
@@ -95,12 +84,7 @@ struct Avx2 {
         sum[v] = _mm256_add_epi8(sum[v], _mm256_loadu_si256(reinterpret_cast<const __m256i*>(gain + 32 * v)));
     }
     __m256i top = _mm256_max_epu8(_mm256_max_epu8(sum[0], sum[1]), sum[2]);
-    __m128i half = _mm_max_epu8(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 8));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 4));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 2));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 1));
-    top = _mm256_broadcastb_epi8(half);
+    top = _mm256_broadcastb_epi8(MaxByte(_mm_max_epu8(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1))));
     for (int v = 0;; ++v) {
       const unsigned hits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(sum[v], top)));
       if (hits != 0) return 32 * v + __builtin_ctz(hits);

@@ -6,7 +6,8 @@
 #include <array>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/FitX86.h"
+#include "fit/Variants.h"
 
 namespace {
 
@@ -86,9 +87,7 @@ struct Avx512 {
     }
   }
 
-  static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(drawn)));
-  }
+  static void DrawInner(uint8_t* dst, const uint8_t* drawn) { DrawInner32(dst, drawn); }
 
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     __m512i low = _mm512_loadu_si512(t.bias);
@@ -100,11 +99,7 @@ struct Avx512 {
     }
     __m256i top = _mm256_max_epu8(_mm512_castsi512_si256(low), _mm512_extracti64x4_epi64(low, 1));
     top = _mm256_max_epu8(top, high);
-    __m128i half = _mm_max_epu8(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 8));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 4));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 2));
-    half = _mm_max_epu8(half, _mm_srli_si128(half, 1));
+    const __m128i half = MaxByte(_mm_max_epu8(_mm256_castsi256_si128(top), _mm256_extracti128_si256(top, 1)));
     const __mmask64 lowHits = _mm512_cmpeq_epu8_mask(low, _mm512_broadcastb_epi8(half));
     if (lowHits != 0) return __builtin_ctzll(lowHits);
     return 64 + __builtin_ctz(_mm256_cmpeq_epu8_mask(high, _mm256_broadcastb_epi8(half)));

@@ -7,7 +7,8 @@
 //                                  set, 0 elsewhere, on all three samples;
 //   BestGlyph(t, rows, n)          the glyph the plain kernel picks for the cell
 //                                  whose row bytes are rows[0..11][n];
-//   SameAsLeft(rows, cells)        which cells repeat the one before them;
+//   SameAsLeft(rows, cells)        which cells repeat the one before them
+//                                  (bit n for cell n); 1 <= cells <= 64;
 //   DrawInner(dst, drawn)          copy a drawn glyph row to a cell that is
 //                                  not the last of its chunk.
 // Each step reads and writes exactly the pixels it is given, never past them.
@@ -16,16 +17,18 @@
 // linker can never hand one instruction set's code to another's caller.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "fit/FitGlyphs.h"
 #include "fit/FitTables.h"
 #include "fit/GlyphTable.h"
 
 namespace {
 
-constexpr std::ptrdiff_t kCellBytes = 24;  // 8 pixels × 3 samples
+constexpr std::ptrdiff_t kCellBytes = kGlyphWidth * kBytesPerPixel;  // one row of a cell
 // Cells handled per pass over a band, at most 64 (one bit each in a mask):
 // 12 rows × 64 cells of pixels (18 KiB) stay in the first-level cache
 // between thresholding and drawing.
@@ -50,7 +53,7 @@ bool IsLight(const uint8_t* p) {
 // fill a group of 8.
 template <typename = void>
 void ThresholdPixelsInPlace(uint8_t* p, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x, p += 3) {
+  for (uint32_t x = 0; x < count; ++x, p += kBytesPerPixel) {
     const uint8_t level = IsLight(p) ? 255 : 0;
     p[0] = p[1] = p[2] = level;
   }
@@ -60,7 +63,7 @@ template <typename = void>
 void MaskRowScalar(const uint8_t* src, uint32_t groups, uint8_t* bits) {
   for (uint32_t k = 0; k < groups; ++k, src += kCellBytes) {
     unsigned b = 0;
-    for (unsigned j = 0; j < 8; ++j) b |= static_cast<unsigned>(IsLight(src + 3 * j)) << j;
+    for (unsigned j = 0; j < 8; ++j) b |= static_cast<unsigned>(IsLight(src + kBytesPerPixel * j)) << j;
     bits[k] = static_cast<uint8_t>(b);
   }
 }
@@ -88,11 +91,10 @@ void ThresholdRun(const FitTables& t, uint8_t* p, uint32_t pixels) {
   ThresholdPixelsInPlace(p, pixels);
 }
 
-// Thresholds, scores and draws up to kChunkCells cells of one band of 12 rows
-// in a single pass over their pixels.
 // Bit n (n ≥ 1) set when cell n has the same 12 row bytes as cell n − 1.
 template <typename = void>
 uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
+  assert(cells >= 1 && cells <= kChunkCells);
   uint64_t same = 0;
   for (uint32_t n = 1; n < cells; ++n) {
     bool equal = true;
@@ -102,12 +104,16 @@ uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
   return same;
 }
 
+// Thresholds, scores and draws 1 to kChunkCells cells of one band of 12 rows
+// in a single pass over their pixels. The bounds are the masks' width and
+// the last cell's index: SameAsLeft shifts by cells − 1.
 // Twelve rows at a time are more streams than the hardware prefetcher
 // follows, so each chunk asks for the pixels of the next one: `ahead` bytes
 // of each of the 12 rows starting at `next` (never past their pixels).
 template <class Isa>
 void FitChunk(const FitTables& t, uint8_t* first, int32_t rowBytes, uint32_t cells, const uint8_t* next,
               std::ptrdiff_t ahead) {
+  assert(cells >= 1 && cells <= kChunkCells);
   CellRows rows;
   uint8_t best[kChunkCells];
   uint8_t* row = first;

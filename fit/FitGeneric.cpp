@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/Variants.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ struct Generic {
     }
   }
 
-  // The lanes never exceed 135, so whole words add without carrying across.
   static void DrawInner(uint8_t* dst, const uint8_t* drawn) { std::memcpy(dst, drawn, kCellBytes); }
 
+  // The lanes never exceed 135, so whole words add without carrying across.
   static int BestGlyph(const FitTables& t, const CellRows& rows, uint32_t n) {
     constexpr int kWords = kGlyphLanes / 8;
     uint64_t sum[kWords];

@@ -2,8 +2,6 @@
 
 #include "fit/Kernels.h"
 
-void FitGlyphs(uint8_t* pixels, VRect rect, int32_t rowBytes) {
-  const uint32_t width = static_cast<uint32_t>(rect.right) - static_cast<uint32_t>(rect.left);
-  const uint32_t height = static_cast<uint32_t>(rect.bottom) - static_cast<uint32_t>(rect.top);
+void FitGlyphs(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes) {
   ChosenFitKernel().fit(pixels, width, height, rowBytes);
 }

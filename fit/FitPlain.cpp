@@ -1,10 +1,10 @@
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 
 #include <cstddef>
 
-namespace {
+#include "fit/FitGlyphs.h"
 
-constexpr std::ptrdiff_t kBytesPerPixel = 3;
+namespace {
 
 // The weights are the single-precision numbers nearest 0.1, 0.3 and 0.6,
 // widened to double before any product is formed.
@@ -69,9 +69,7 @@ void DrawGlyph(uint8_t* cell, int32_t rowBytes, int glyph) {
   }
 }
 
-void FitGlyphsPlain(uint8_t* pixels, VRect rect, int32_t rowBytes) {
-  const uint32_t width = static_cast<uint32_t>(rect.right) - static_cast<uint32_t>(rect.left);
-  const uint32_t height = static_cast<uint32_t>(rect.bottom) - static_cast<uint32_t>(rect.top);
+void FitGlyphsPlain(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes) {
   ThresholdPixels(pixels, width, height, rowBytes);
 
   const uint32_t cellColumns = width / kGlyphWidth;

@@ -3,7 +3,8 @@
 #include <emmintrin.h>
 
 #include "fit/FitCells.h"
-#include "fit/Kernels.h"
+#include "fit/FitX86.h"
+#include "fit/Variants.h"
 
 namespace {
 
@@ -47,8 +48,7 @@ struct Sse2 {
       }
       same &= row;
     }
-    // Bit n said cell n + 1 equals cell n; keep only pairs of real cells.
-    return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
+    return RealPairs(same, cells);
   }
 
   // Two groups (16 pixels, 48 bytes) per step.
@@ -68,13 +68,7 @@ struct Sse2 {
 
   static void WidenRow(const FitTables& t, const uint8_t* bits, uint32_t groups, uint8_t* dst, uint8_t value) {
     const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
-    for (uint32_t k = 0; k < groups; ++k, dst += kCellBytes) {
-      const uint8_t* mask = t.widen[bits[k]];
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
-      const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask + 16));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_and_si128(a, fill));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_and_si128(b, fill));
-    }
+    for (uint32_t k = 0; k < groups; ++k, dst += kCellBytes) WidenGroup(t, bits[k], dst, fill);
   }
 
   static void DrawInner(uint8_t* dst, const uint8_t* drawn) {
@@ -93,11 +87,7 @@ struct Sse2 {
     }
     __m128i top = sum[0];
     for (int v = 1; v < kVectors; ++v) top = _mm_max_epu8(top, sum[v]);
-    top = _mm_max_epu8(top, _mm_srli_si128(top, 8));
-    top = _mm_max_epu8(top, _mm_srli_si128(top, 4));
-    top = _mm_max_epu8(top, _mm_srli_si128(top, 2));
-    top = _mm_max_epu8(top, _mm_srli_si128(top, 1));
-    top = _mm_set1_epi8(static_cast<char>(_mm_cvtsi128_si32(top)));
+    top = _mm_set1_epi8(static_cast<char>(_mm_cvtsi128_si32(MaxByte(top))));
     for (int v = 0;; ++v) {
       const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sum[v], top)));
       if (hits != 0) return 16 * v + __builtin_ctz(hits);

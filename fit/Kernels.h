@@ -25,11 +25,3 @@ const FitKernel& ChosenFitKernel();
 
 // The choice itself, without caching, for tests.
 const FitKernel& PickFitKernel(const char* requested);
-
-void FitGeneric(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
-#if defined(__i386__) || defined(__x86_64__)
-#define GM_FIT_X86 1
-void FitSse2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
-void FitAvx2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
-void FitAvx512(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
-#endif

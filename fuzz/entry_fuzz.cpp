@@ -15,7 +15,7 @@
 
 #include "entry/Entry.h"
 #include "entry/Platform.h"
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 #include "fuzz/ByteReader.h"
 #include "fuzz/Check.h"
 
@@ -147,7 +147,11 @@ struct Host {
     if (!current) return;
     Delivery& d = *current;
     std::vector<uint8_t> expected = d.before;
-    if (d.filterable) FitGlyphsPlain(expected.data() + d.origin, d.rect, d.rowBytes);
+    if (d.filterable) {
+      const uint32_t width = static_cast<uint32_t>(d.rect.right) - static_cast<uint32_t>(d.rect.left);
+      const uint32_t height = static_cast<uint32_t>(d.rect.bottom) - static_cast<uint32_t>(d.rect.top);
+      FitGlyphsPlain(expected.data() + d.origin, width, height, d.rowBytes);
+    }
     GM_FUZZ_CHECK(d.size == 0 || std::memcmp(expected.data(), d.bytes.get(), d.size) == 0);
     current.reset();
   }
@@ -361,7 +365,7 @@ bool StartGuardExpected(const FilterRecord& rec) {
   const VRect filter = rec.bigDocumentData ? rec.bigDocumentData->filterRect32 : Widen(rec.filterRect);
   const int64_t height = int64_t{filter.bottom} - filter.top;
   const int64_t width = int64_t{filter.right} - filter.left;
-  const int planes = rec.filterCase < 3 ? rec.planes : rec.outLayerPlanes;
+  const int planes = rec.filterCase < filterCaseFloatingSelection ? rec.planes : rec.outLayerPlanes;
   return tileHeight <= 0 || tileWidth <= 0 || !rec.advanceState || height < 0 || width < 0 || height > INT32_MAX ||
          width > INT32_MAX || planes < 3;
 }

@@ -8,18 +8,12 @@ namespace gm::host {
 
 namespace {
 
-constexpr int32_t kSuiteNotFound = 0x53214664;  // 'S!Fd'
-constexpr int32_t kOutOfMemory = -108;
-constexpr int32_t kBadBlock = -50;
 constexpr uint8_t kPaddingCanary = 0xA5;
-constexpr int16_t kRGBMode = 3;
 constexpr int32_t kContinueLimit = 1 << 20;  // a plug-in that never stops asking is cut off
-
-// Filter cases as hosts number them.
-constexpr int16_t kFlatImageNoSelection = 1;
-constexpr int16_t kFlatImageWithSelection = 2;
-constexpr int16_t kEditableTransparencyNoSelection = 4;
-constexpr int16_t kEditableTransparencyWithSelection = 5;
+constexpr Fixed kScreenResolution = 72 << 16;  // 72 pixels per inch, 16.16 fixed point
+// Room the host claims to have for the plug-in's buffers; the module asks for none.
+constexpr int32_t kMaxSpace = 1 << 30;
+constexpr uint32_t kHostSignature = 0x474D4F53;  // 'GMOS'
 
 FilterHost* activeHost = nullptr;
 
@@ -88,10 +82,10 @@ struct FilterHost::Callbacks {
   }
   static int32_t IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
   static int32_t AllocateBlock(size_t size, void** block) {
-    if (!activeHost || !block) return kOutOfMemory;
-    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return kOutOfMemory;
+    if (!activeHost || !block) return memFullErr;
+    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return memFullErr;
     void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) return kOutOfMemory;
+    if (!p) return memFullErr;
     activeHost->blocks_[p] = size;
     ++activeHost->blocksAllocated_;
     *block = p;
@@ -99,25 +93,25 @@ struct FilterHost::Callbacks {
   }
   static int32_t FreeBlock(void* block) {
     if (!block) return 0;
-    if (!activeHost) return kBadBlock;
+    if (!activeHost) return paramErr;
     auto found = activeHost->blocks_.find(block);
     if (found == activeHost->blocks_.end()) {
       ++activeHost->badFrees_;  // never ours: leave it alone rather than corrupt the heap
-      return kBadBlock;
+      return paramErr;
     }
     activeHost->blocks_.erase(found);
     std::free(block);
     return 0;
   }
   static int32_t ReallocateBlock(void* block, size_t newSize, void** newBlock) {
-    if (!newBlock) return kBadBlock;
+    if (!newBlock) return paramErr;
     void* fresh = nullptr;
     if (int32_t err = AllocateBlock(newSize, &fresh)) return err;
     if (block) {
       auto found = activeHost->blocks_.find(block);
       if (found == activeHost->blocks_.end()) {
         FreeBlock(fresh);
-        return kBadBlock;
+        return paramErr;
       }
       std::memcpy(fresh, block, std::min(found->second, newSize));
       FreeBlock(block);
@@ -125,7 +119,7 @@ struct FilterHost::Callbacks {
     *newBlock = fresh;
     return 0;
   }
-  static int32_t Undefined() { return kBadBlock; }
+  static int32_t Undefined() { return paramErr; }
 
   static SPBasicSuite* Table() {
     static SPBasicSuite table{AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock,
@@ -265,17 +259,18 @@ RunReport FilterHost::Run(Image& image, const RunOptions& options) {
   rec.wholeSize = rec.imageSize;
   rec.planes = static_cast<int16_t>(image.channels);
   rec.filterRect = ToRect16(filter);
-  rec.filterCase = layer ? (selection ? kEditableTransparencyWithSelection : kEditableTransparencyNoSelection)
-                         : (selection ? kFlatImageWithSelection : kFlatImageNoSelection);
+  rec.filterCase = layer ? (selection ? filterCaseEditableTransparencyWithSelection
+                                     : filterCaseEditableTransparencyNoSelection)
+                         : (selection ? filterCaseFlatImageWithSelection : filterCaseFlatImageNoSelection);
   if (layer) {
     rec.inLayerPlanes = rec.outLayerPlanes = 3;
     rec.inTransparencyMask = rec.outTransparencyMask = 1;
   }
-  rec.imageMode = kRGBMode;
+  rec.imageMode = kImageModeRGB;
   rec.depth = 8;
-  rec.imageHRes = rec.imageVRes = 72 << 16;
-  rec.maxSpace = 1 << 30;
-  rec.hostSig = 0x474D4F53;  // 'GMOS'
+  rec.imageHRes = rec.imageVRes = kScreenResolution;
+  rec.maxSpace = kMaxSpace;
+  rec.hostSig = kHostSignature;
   rec.inTileWidth = rec.outTileWidth = options.tileWidth;
   rec.inTileHeight = rec.outTileHeight = options.tileHeight;
   rec.supportsPadding = 1;

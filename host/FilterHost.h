@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/HostTypes.h"
+#include "abi/Codes.h"
+#include "abi/HostTypes.h"
 #include "host/Image.h"
 
 namespace gm::host {

@@ -74,7 +74,7 @@ struct HandleSuiteHost::Callbacks {
     block->bytes.clear();
     block->bytes.shrink_to_fit();  // a read after disposal now shows up under the sanitizers
   }
-  static void SetLock(Handle handle, uint8_t lock, char** address, uint8_t* oldLock) {
+  static void SetLock(Handle handle, Boolean lock, char** address, Boolean* oldLock) {
     HandleSuiteHost* host = activeHandles;
     Block* block = host ? host->Find(handle) : nullptr;
     if (address) *address = nullptr;
@@ -117,7 +117,7 @@ HandleSuiteHost::Block* HandleSuiteHost::Find(Handle handle) const {
   return nullptr;
 }
 
-HandleSuiteHost::Handle HandleSuiteHost::Make(const std::vector<uint8_t>& bytes) {
+Handle HandleSuiteHost::Make(const std::vector<uint8_t>& bytes) {
   auto block = std::make_unique<Block>();
   block->bytes = bytes;
   blocks_.push_back(std::move(block));
@@ -159,13 +159,11 @@ void HandleSuiteHost::ReportSize(Handle handle, int32_t size) {
 }
 
 struct PropertySuiteHost::Callbacks {
-  static constexpr uint32_t kVendor = 0x3842494D;  // '8BIM'
-
   static int16_t GetProperty(uint32_t vendor, uint32_t key, int32_t index, intptr_t* simple, Handle* complex) {
     PropertySuiteHost* host = activeProperties;
     if (!host) return kUndefined;
     host->reads.emplace_back(key, index);
-    if (vendor != kVendor) return kBadVendor;
+    if (vendor != kPropertyVendor) return kBadVendor;
     if (auto failure = host->readFailures_.find(key); failure != host->readFailures_.end()) return failure->second;
     if (complex && host->withoutHandle_.count(key)) return 0;
     auto found = host->values_.find({key, index});
@@ -188,7 +186,7 @@ struct PropertySuiteHost::Callbacks {
     Written written{key, index, simple, complex != nullptr, {}};
     if (complex) written.bytes = host->handles_.Bytes(complex);
     host->writes.push_back(written);
-    if (vendor != kVendor) return kBadVendor;
+    if (vendor != kPropertyVendor) return kBadVendor;
     if (auto failure = host->writeFailures_.find(key); failure != host->writeFailures_.end()) return failure->second;
     Value& value = host->values_[{key, index}];
     value.isHandle = complex != nullptr;

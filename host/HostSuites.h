@@ -10,24 +10,17 @@
 #include <utility>
 #include <vector>
 
+#include "abi/Codes.h"
+#include "abi/Suites.h"
+
 namespace gm::host {
 
 // "SP Access Suite", version 3: of its functions the plug-in uses the 3rd
 // (plug-in reference to access reference) and the 7th (access information).
 class AccessSuiteHost {
  public:
-  struct Info {
-    uintptr_t words[3];
-  };
-  struct Table {
-    void (*unused1)();
-    void (*unused2)();
-    int32_t (*GetPluginAccess)(void* plugin, void** access);
-    void (*unused4)();
-    void (*unused5)();
-    void (*unused6)();
-    int32_t (*GetAccessInfo)(void* access, Info* info);
-  };
+  using Info = AccessInfo;
+  using Table = AccessSuite;
 
   AccessSuiteHost();
   ~AccessSuiteHost();
@@ -59,14 +52,7 @@ class AccessSuiteHost {
 // size, a lock count and disposal, every one of them kept for inspection.
 class HandleSuiteHost {
  public:
-  using Handle = void*;
-  struct Table {
-    Handle (*New)(int32_t size);
-    void (*Dispose)(Handle handle);
-    void (*unused3)();
-    void (*SetLock)(Handle handle, uint8_t lock, char** address, uint8_t* oldLock);
-    int32_t (*GetSize)(Handle handle);
-  };
+  using Table = HandleSuite;
 
   HandleSuiteHost();
   ~HandleSuiteHost();
@@ -111,12 +97,7 @@ class HandleSuiteHost {
 // value per (key, index), simple or held in a handle, and the calls made to it.
 class PropertySuiteHost {
  public:
-  using Handle = void*;
-  struct Table {
-    void (*unused1)();
-    int16_t (*GetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t* simple, Handle* complex);
-    int16_t (*SetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t simple, Handle complex);
-  };
+  using Table = PropertySuite;
   // What a write carried: the simple value and a copy of the handle's bytes.
   struct Written {
     uint32_t key;
@@ -125,8 +106,8 @@ class PropertySuiteHost {
     bool hadHandle;
     std::vector<uint8_t> bytes;
   };
-  static constexpr int16_t kUndefined = -30901;  // no such property in the document
-  static constexpr int16_t kBadVendor = -30902;
+  static constexpr OSErr kUndefined = kPropertyUndefined;  // no such property in the document
+  static constexpr OSErr kBadVendor = kPropertyBadVendor;
 
   explicit PropertySuiteHost(HandleSuiteHost& handles);
   ~PropertySuiteHost();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "abi/Suites.h"
 #include "support/SuiteHolder.h"
 
 namespace {

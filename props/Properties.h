@@ -7,32 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "entry/HostTypes.h"
-
-constexpr OSErr kMissingData = -30900;
-
-// Four characters as one value, first character in the most significant byte.
-constexpr uint32_t FourCharCode(const char (&text)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) << 24 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 8 | static_cast<uint32_t>(static_cast<uint8_t>(text[3]));
-}
-constexpr uint32_t kPropertyVendor = FourCharCode("8BIM");
-
-// The host's tables, as far as these routines use them. Simple values are
-// pointer-sized, as the host's are, so a 64-bit host never writes past a 32-bit value.
-struct PropertySuite {
-  void (*unused1)();
-  OSErr (*GetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t* simple, Handle* complex);
-  OSErr (*SetProperty)(uint32_t vendor, uint32_t key, int32_t index, intptr_t simple, Handle complex);
-};
-struct HandleSuite {
-  Handle (*New)(int32_t size);
-  void (*Dispose)(Handle handle);
-  void (*unused3)();
-  void (*SetLock)(Handle handle, Boolean lock, char** address, Boolean* oldLock);
-  int32_t (*GetSize)(Handle handle);
-};
+#include "abi/Codes.h"
+#include "abi/HostTypes.h"
 
 // 16.16 fixed point with an unsigned integer part.
 double FixedToDouble(int32_t value);

@@ -1,5 +1,6 @@
 #include "support/ModuleInstance.h"
 
+#include "abi/Suites.h"
 #include "support/SuiteHolder.h"
 
 ModuleHandle moduleInstance = nullptr;

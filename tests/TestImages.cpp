@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 
 namespace gm::test {
 
@@ -36,7 +36,7 @@ Image ReferenceResult(const Image& image, VRect rect) {
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = image.At(rect.left + x, rect.top + y)[c];
-  FitGlyphsPlain(rgb.data(), VRect{0, 0, h, w}, 3 * w);
+  FitGlyphsPlain(rgb.data(), w, h, 3 * w);
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) out.At(rect.left + x, rect.top + y)[c] = rgb[(size_t(y) * w + x) * 3 + c];

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <random>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 #include "host/Image.h"
 
 namespace gm::test {

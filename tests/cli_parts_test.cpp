@@ -4,12 +4,13 @@
 #include <cmath>
 #include <functional>
 
+#include "abi/HostTypes.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
 #include "cli/Scale.h"
 #include "cli/TextArt.h"
 #include "cli/Units.h"
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 #include "fit/GlyphTable.h"
 #include "cli_files.h"
 
@@ -181,7 +182,8 @@ TEST(CliTextArt, TextOfAFilteredAreaFollowsItsCellGrid) {
   // The kernel's own output over an area with remainders on both edges.
   Image image = clitest::Picture(61, 50, 3, 5);
   const VRect area{3, 5, 3 + 37, 5 + 50};  // 6 columns and 3 rows of cells, plus remainders
-  FitGlyphsPlain(image.At(area.left, area.top), area, static_cast<int32_t>(image.RowBytes()));
+  FitGlyphsPlain(image.At(area.left, area.top), static_cast<uint32_t>(area.right - area.left),
+                 static_cast<uint32_t>(area.bottom - area.top), static_cast<int32_t>(image.RowBytes()));
   const std::string text = gm::cli::ReadDrawnText(image, area);
   ASSERT_EQ(text.size(), 3u * 7u);
   for (int m = 0; m < 3; ++m) {

@@ -17,9 +17,10 @@
 #include <optional>
 #include <thread>
 
+#include "abi/HostTypes.h"
 #include "cli/Codec.h"
 #include "cli/Scale.h"
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 #include "fit/GlyphTable.h"
 #include "cli_files.h"
 
@@ -45,7 +46,8 @@ Image Reference(Image image, std::optional<VRect> area = std::nullopt) {
   for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
     std::copy_n(&image.pixels[j], 3, &rgb.pixels[i]);
   }
-  FitGlyphsPlain(rgb.At(r.left, r.top), r, static_cast<int32_t>(rgb.RowBytes()));
+  FitGlyphsPlain(rgb.At(r.left, r.top), static_cast<uint32_t>(r.right - r.left), static_cast<uint32_t>(r.bottom - r.top),
+                 static_cast<int32_t>(rgb.RowBytes()));
   for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
     std::copy_n(&rgb.pixels[i], 3, &image.pixels[j]);
   }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fit/FitGlyphs.h"
+#include "fit/FitPlain.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int FitOneCell(std::vector<uint8_t>& cell, int32_t* bestScore = nullptr) {
   ScoreCell(cell.data(), kCellBytes, scores);
   const int best = PickBestGlyph(scores);
   if (bestScore) *bestScore = scores[best];
-  FitGlyphsPlain(cell.data(), VRect{0, 0, kGlyphHeight, kGlyphWidth}, kCellBytes);
+  FitGlyphsPlain(cell.data(), kGlyphWidth, kGlyphHeight, kCellBytes);
   return best;
 }
 
@@ -184,7 +184,7 @@ TEST(Cell, EachGlyphPatternIsRedrawnAsThatGlyph) {
         EXPECT_LT(scores[other], scores[g]) << g << " vs " << other;
       }
     }
-    FitGlyphsPlain(cell.data(), VRect{0, 0, kGlyphHeight, kGlyphWidth}, kCellBytes);
+    FitGlyphsPlain(cell.data(), kGlyphWidth, kGlyphHeight, kCellBytes);
     EXPECT_EQ(DrawnGlyph(cell), g);
   }
 }
@@ -217,7 +217,7 @@ TEST(Kernel, RemainderStripsStayThresholdedAndPaddingUntouched) {
   std::mt19937 rng(7);
   Buffer buf(20, 30, 5, rng);
   const auto before = buf.bytes;
-  FitGlyphsPlain(buf.bytes.data(), VRect{100, 200, 130, 220}, buf.stride);
+  FitGlyphsPlain(buf.bytes.data(), 20, 30, buf.stride);
   for (uint32_t y = 0; y < buf.height; ++y) {
     for (uint32_t x = 0; x < buf.width; ++x) {
       const uint8_t* p = buf.Pixel(x, y);
@@ -246,7 +246,7 @@ TEST(Kernel, SmallAndEmptyRectangles) {
     auto expected = buf.bytes;
     ThresholdPixels(expected.data(), c.w, c.h, buf.stride);
     const auto before = buf.bytes;
-    FitGlyphsPlain(buf.bytes.data(), VRect{0, 0, int32_t(c.h), int32_t(c.w)}, buf.stride);
+    FitGlyphsPlain(buf.bytes.data(), c.w, c.h, buf.stride);
     EXPECT_EQ(buf.bytes, c.changes ? expected : before) << c.w << "x" << c.h;
   }
 }
@@ -254,10 +254,9 @@ TEST(Kernel, SmallAndEmptyRectangles) {
 TEST(Kernel, SecondRunChangesNothingAndOnlyThreeLevelsRemain) {
   std::mt19937 rng(3);
   Buffer buf(37, 41, 0, rng);
-  const VRect rect{0, 0, 41, 37};
-  FitGlyphsPlain(buf.bytes.data(), rect, buf.stride);
+  FitGlyphsPlain(buf.bytes.data(), 37, 41, buf.stride);
   const auto once = buf.bytes;
-  FitGlyphsPlain(buf.bytes.data(), rect, buf.stride);
+  FitGlyphsPlain(buf.bytes.data(), 37, 41, buf.stride);
   EXPECT_EQ(buf.bytes, once);
   for (uint32_t y = 0; y < buf.height; ++y)
     for (uint32_t x = 0; x < buf.width; ++x) {
@@ -266,16 +265,16 @@ TEST(Kernel, SecondRunChangesNothingAndOnlyThreeLevelsRemain) {
     }
 }
 
-TEST(Kernel, CellOrderDoesNotMatterAndCoordinatesAreIgnored) {
+TEST(Kernel, CellOrderDoesNotMatter) {
   // Fitting each cell alone (after one threshold pass) gives the same bytes
   // as one call: cells read only their own pixels.
   std::mt19937 rng(5);
   Buffer whole(40, 36, 2, rng);
   Buffer pieces = whole;
-  FitGlyphsPlain(whole.bytes.data(), VRect{-5, -9, 31, 31}, whole.stride);
+  FitGlyphsPlain(whole.bytes.data(), 40, 36, whole.stride);
   ThresholdPixels(pieces.bytes.data(), 40, 36, pieces.stride);
   for (int m = 2; m >= 0; --m)
-    for (int n = 4; n >= 0; --n) FitGlyphsPlain(pieces.Pixel(8 * n, 12 * m), VRect{0, 0, 12, 8}, pieces.stride);
+    for (int n = 4; n >= 0; --n) FitGlyphsPlain(pieces.Pixel(8 * n, 12 * m), 8, 12, pieces.stride);
   EXPECT_EQ(whole.bytes, pieces.bytes);
 }
 

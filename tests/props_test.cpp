@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "abi/Suites.h"
 #include "entry/Entry.h"
 #include "host/FilterHost.h"
 #include "host/HostSuites.h"

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "abi/Suites.h"
 #include "support/ModuleInstance.h"
 #include "support/SuiteHolder.h"
 

@@ -65,11 +65,3 @@ INT_PTR ModuleDialogBoxParam(HINSTANCE instance, LPCSTR templateName, HWND owner
 // Told to the user when the host cannot open an about-box address.
 extern const char kNoBrowserText[];
 
-// The host's "Photoshop GetFileList Suite for Plug-ins", version 4, as far as
-// the about box uses it: the 4th function opens an address in the web browser.
-struct GetFileListSuite {
-  void (*unused1)();
-  void (*unused2)();
-  void (*unused3)();
-  int16_t (*BrowseUrl)(const char* address);
-};

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 #include "host/FilterHost.h"
 #include "host/Image.h"
 #include "tests/wine/WinePath.h"

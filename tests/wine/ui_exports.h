@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "entry/HostTypes.h"
+#include "abi/HostTypes.h"
 
 class DialogHandler;
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "abi/Suites.h"
 #include "host/FilterHost.h"
 #include "tests/wine/WinePath.h"
 #include "tests/wine/ui_exports.h"
@@ -157,12 +158,7 @@ class DialogTemplate {
 
 // "Photoshop GetFileList Suite for Plug-ins", version 4: its 4th function
 // opens an address; the host here only records it.
-struct FileListTable {
-  void (*unused1)();
-  void (*unused2)();
-  void (*unused3)();
-  int16_t (*BrowseUrl)(const char* address);
-};
+using FileListTable = GetFileListSuite;
 extern std::vector<std::string> browsedAddresses;
 extern std::atomic<int> browseCalls;
 extern const FileListTable kFileListTable;

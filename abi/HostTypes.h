@@ -1,10 +1,12 @@
-// Binary layout of the records a Photoshop-compatible host hands to a filter.
-// Every offset is pinned below for both pointer widths: hosts read these bytes
-// directly, so a silent shift of one field breaks the plug-in in every host.
+// Binary layout of the records a host hands to a filter module. Every offset
+// is pinned below for both pointer widths: hosts read these bytes directly,
+// so a silent shift of one field breaks the plug-in in every host.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "abi/Layout.h"
 
 using Boolean = uint8_t;
 using OSErr = int16_t;
@@ -27,7 +29,8 @@ struct PlugInMonitor {
   Fixed gamma, redX, redY, greenX, greenY, blueX, blueY, whiteX, whiteY, ambient;
 };
 
-// The module's own coordinate forms: always 32-bit, whatever the host offers.
+// 32-bit coordinates, as a host that offers big documents keeps them; the
+// module uses them for every rectangle, whatever form the host offers.
 struct VPoint {
   int32_t v, h;
 };
@@ -69,7 +72,7 @@ struct AboutRecord {
 
 #pragma pack(push, 4)
 struct FilterRecord {
-  // Photoshop 2.0: the original record.
+  // The original record.
   int32_t serialNumber;
   TestAbortProc abortProc;
   ProgressProc progressProc;
@@ -89,7 +92,7 @@ struct FilterRecord {
   void* outData;
   int32_t outRowBytes;
 
-  // Photoshop 2.5: masks, floating selections, host identity.
+  // Then: masks, floating selections, host identity.
   Boolean isFloating, haveMask, autoMask;
   Rect maskRect;
   void* maskData;
@@ -109,7 +112,7 @@ struct FilterRecord {
   void* displayPixels;
   void* handleProcs;
 
-  // Photoshop 3.0: layers, filter cases and advanceState.
+  // Then: layers, filter cases and advanceState.
   Boolean supportsDummyChannels, supportsAlternateLayouts;
   int16_t wantLayout;
   int16_t filterCase;
@@ -124,7 +127,7 @@ struct FilterRecord {
   Fixed inputRate, maskRate;
   void* colorServices;
 
-  // Photoshop 4.0: explicit plane layout of layers.
+  // Then: explicit plane layout of layers.
   int16_t inLayerPlanes, inTransparencyMask, inLayerMasks, inInvertedLayerMasks, inNonLayerPlanes;
   int16_t outLayerPlanes;
   int16_t outTransparencyMask, outLayerMasks, outInvertedLayerMasks, outNonLayerPlanes;
@@ -132,7 +135,7 @@ struct FilterRecord {
   int16_t inPreDummyPlanes, inPostDummyPlanes, outPreDummyPlanes, outPostDummyPlanes;
   int32_t inColumnBytes, inPlaneBytes, outColumnBytes, outPlaneBytes;
 
-  // Photoshop 5.0: image services, properties and preferred tiles.
+  // Then: image services, properties and preferred tiles.
   void* imageServicesProcs;
   void* propertyProcs;
   int16_t inTileHeight, inTileWidth;
@@ -144,7 +147,7 @@ struct FilterRecord {
   int16_t maskTileHeight, maskTileWidth;
   Point maskTileOrigin;
 
-  // Photoshop 5.5 and 6.0: descriptors, channel ports and the suite architecture.
+  // Then: descriptors, channel ports and the suite architecture.
   void* descriptorParameters;
   void* errorString;
   void* channelPortProcs;
@@ -153,38 +156,16 @@ struct FilterRecord {
   void* plugInRef;
   int32_t depth;
 
-  // Photoshop 7.0: colour profiles.
+  // Then: colour profiles.
   Handle iCCprofileData;
   int32_t iCCprofileSize, canUseICCProfiles, hasImageScrap;
 
-  // Photoshop CS: documents beyond 30,000 pixels.
+  // Last: documents beyond 30,000 pixels.
   BigDocumentStruct* bigDocumentData;
 };
 #pragma pack(pop)
 
-// Selectors and result codes of the filter interface.
-constexpr int16_t filterSelectorAbout = 0;
-constexpr int16_t filterSelectorParameters = 1;
-constexpr int16_t filterSelectorPrepare = 2;
-constexpr int16_t filterSelectorStart = 3;
-constexpr int16_t filterSelectorContinue = 4;
-constexpr int16_t filterSelectorFinish = 5;
-
-constexpr OSErr noErr = 0;
-constexpr OSErr paramErr = -50;
-constexpr OSErr memFullErr = -108;
-constexpr OSErr userCanceledErr = -128;
-constexpr OSErr filterBadParameters = -30100;
-
-// Layout checks. Win32 offsets apply to 4-byte pointers, Win64 offsets to
-// 8-byte pointers (the native build shares the Win64 layout).
-#if INTPTR_MAX == INT64_MAX
-#define GM_AT(w32, w64) (w64)
-#else
-#define GM_AT(w32, w64) (w32)
-#endif
-#define GM_PIN(type, field, w32, w64) static_assert(offsetof(type, field) == GM_AT(w32, w64), #type "." #field)
-
+// Offsets for 4-byte pointers (Win32), then 8-byte pointers (Win64 and native).
 GM_PIN(FilterRecord, serialNumber, 0, 0);
 GM_PIN(FilterRecord, abortProc, 4, 4);
 GM_PIN(FilterRecord, progressProc, 8, 12);
@@ -319,6 +300,3 @@ GM_PIN(SPBasicSuite, Undefined, 24, 48);
 
 static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(RGBColor) == 6);
 static_assert(sizeof(FilterColor) == 4 && sizeof(PlugInMonitor) == 40);
-
-#undef GM_PIN
-#undef GM_AT

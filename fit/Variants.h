@@ -1,0 +1,13 @@
+// The fast variants' entry points, for the variant table in Dispatch.cpp.
+// GM_FIT_X86 comes from fit/CMakeLists.txt, which builds the x86 variants
+// only when it defines it.
+#pragma once
+
+#include <cstdint>
+
+void FitGeneric(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
+#ifdef GM_FIT_X86
+void FitSse2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
+void FitAvx2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
+void FitAvx512(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
+#endif
