@@ -120,6 +120,33 @@ TEST(ScaledDecode, HoldsOnlyTheScaledImageAndABandOfRows) {
   }
 }
 
+// The memory limit counts what is held: the scaled image when the rows
+// stream, the full one when the decoder needs it whole.
+TEST(ScaledDecode, MemoryLimitCountsWhatIsHeld) {
+  TempDir dir;
+  const Image picture = clitest::Picture(600, 400, 3, 6);  // 720,000 bytes decoded
+  WriteRgbPng(dir / "plain.png", picture, false);
+  WriteRgbPng(dir / "interlaced.png", picture, true);
+  const struct {
+    const char* file;
+    int32_t width;
+    bool decodes;
+  } cases[] = {
+      {"plain.png", 0, false}, {"plain.png", 80, true}, {"interlaced.png", 80, false}, {"interlaced.png", 0, false}};
+  DecodeLimits limits;
+  limits.maxBytes = 500'000;
+  for (const auto& c : cases) {
+    bool decoded = true;
+    try {
+      DecodeImage(dir / c.file, limits, {}, ScaleRequest{c.width, false});
+    } catch (const gm::cli::Failure& failure) {
+      decoded = false;
+      EXPECT_NE(std::string(failure.what()).find("memory limit"), std::string::npos) << failure.what();
+    }
+    EXPECT_EQ(decoded, c.decodes) << c.file << " at width " << c.width;
+  }
+}
+
 // Shrinking on load (the JPEG library's DCT scaling, then averaging) against
 // decoding at full size and averaging: the sample photos at quality 90.
 TEST(ScaledDecode, JpegShrinkOnLoadStaysCloseToTheFullSizeDecode) {
