@@ -14,12 +14,13 @@
 #include "fit/FitGlyphs.h"
 #include "fit/GlyphTable.h"
 #include "host/FilterHost.h"
+#include "product/Product.h"
 
 namespace gm::cli {
 
 namespace {
 
-constexpr char kVersion[] = "glyphmosaic 1.0.0";
+constexpr char kVersion[] = "glyphmosaic " GM_VERSION;
 
 // The platform's message sink is a bare function: it hands the About phase's
 // text over through this value.

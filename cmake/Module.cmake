@@ -27,8 +27,9 @@ function(gm_module name)
   foreach(lib IN LISTS ARG_LIBRARIES ITEMS gm_abi)
     target_include_directories(${name} PRIVATE $<TARGET_PROPERTY:${lib},INTERFACE_INCLUDE_DIRECTORIES>)
   endforeach()
+  # No link time stamp, so that two builds of the same sources give the same file.
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined
-    $<$<CONFIG:Release>:-s>)
+    -Wl,--no-insert-timestamp $<$<CONFIG:Release>:-s>)
   if(ARG_SOURCES)
     gm_warnings(${name})
   endif()

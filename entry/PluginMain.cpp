@@ -1,6 +1,7 @@
 #include "entry/Coordinates.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
+#include "product/Product.h"
 
 int16_t* hostResult = nullptr;
 intptr_t* hostData = nullptr;
@@ -8,10 +9,7 @@ FilterRecord* hostFilterRecord = nullptr;
 SPBasicSuite* hostBasicSuite = nullptr;
 
 const char kAboutCaption[] = "GlyphMosaic";
-const char kAboutText[] =
-    "GlyphMosaic 1.0\n"
-    "Copyright 2026 the GlyphMosaic developers\n"
-    "https://glyphmosaic.example.org";
+const char kAboutText[] = GM_ABOUT_MESSAGE;
 
 extern "C" void PluginMain(int16_t selector, void* record, intptr_t* data, int16_t* result) {
   hostResult = result;

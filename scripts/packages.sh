@@ -1,10 +1,13 @@
 # Debian packages each job needs; sourced by the scripts.
-GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config)
-GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind)
+# scdoc writes the manual page; man (man-db) checks that it renders cleanly.
+GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config scdoc)
+GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind man-db)
 # The Windows modules: mingw-w64 cross compilers, GoogleTest sources to build
 # for them, and wine (with xvfb for tests that open windows) to run Win64.
 GM_WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
 GM_TEST_PACKAGES+=("${GM_WINDOWS_PACKAGES[@]}")
+# scripts/release: dpkg-shlibdeps (dpkg-dev) finds the package's library dependencies.
+GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" dpkg-dev)
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
 # GNU time for peak memory.
 GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Structural checks of a built .8bf that need no Windows to run.
 
-usage: check_module.py --target win32|win64 MODULE
+usage: check_module.py --target win32|win64 --texts PRODUCT.json MODULE
 
 Reads the PE file with its own small reader: machine and DLL flag, the
 export names, the imported DLLs, and every resource, byte for byte where the
-format is fixed. Prints one line per failed check and exits 1 if any failed.
+format is fixed. The product's own texts (about texts, address buttons,
+version strings, the About message) are compared with PRODUCT.json, which the
+build writes from the same definitions the module is built from. Prints one
+line per failed check and exits 1 if any failed.
 """
 import argparse
+import json
+import re
 import struct
 import sys
 
@@ -129,7 +134,7 @@ DIALOGS = {
         (1, BUTTON, "OK", 0x48010001, (171, 7, 11, 14)),
         (2, BUTTON, "Cancel", 0x48010000, (172, 24, 10, 14)),
         (3, STATIC, "Static", 0x50020000, (16, 7, 148, 83)),
-        (4, BUTTON, None, 0x50010000, (13, 100, 67, 13)),   # host names: ours to choose
+        (4, BUTTON, None, 0x50010000, (13, 100, 67, 13)),   # the project's host names
         (5, BUTTON, None, 0x50010000, (91, 100, 76, 13)),
     ]),
 }
@@ -225,7 +230,28 @@ def parse_version_node(data, at):
     return key, value, children, length
 
 
-def check(target, path):
+# Words a text of ours may use with a capital letter. A name of anyone else's
+# company or product is capitalised too, so it shows up as a word not listed
+# here; the host application kind may be named only as what we are compatible with.
+OUR_CAPITALISED = {"GlyphMosaic", "Version", "Copyright", "Free", "A", "An", "This", "RGB", "OK", "Cancel",
+                   "Static", "Dialog", "Photoshop-compatible"}
+# Marks of someone else's ownership, looked for in the whole file.
+FOREIGN_MARKS = ["adobe", "incorporated", "corporation", "inc.", "ltd", "gmbh", "(c)", "all rights reserved"]
+# The one text that must name the host application (and its maker).
+HOST_REQUIREMENT = 16992
+
+
+def names_of_others(text, domain):
+    """The words and addresses in text that are not ours."""
+    words = re.findall(r"[A-Za-z][A-Za-z0-9-]*", text.replace("\\n", " "))
+    found = [w for w in words if w[0].isupper() and w not in OUR_CAPITALISED]
+    for host in re.findall(r"(?:[a-z0-9-]+\.)+[a-z]{2,}", text.lower()):
+        if host != domain and not host.endswith("." + domain):
+            found.append(host)
+    return found
+
+
+def check(target, path, texts):
     failures = []
 
     def expect(ok, what):
@@ -251,6 +277,7 @@ def check(target, path):
     pipl = res.get(("PIPL", 16000, US_ENGLISH), b"")
     expect(pipl == property_list(win64), f"property list differs ({len(pipl)} bytes)")
 
+    buttons = {int(k): v for k, v in texts["buttons"].items()}
     for ident, want in DIALOGS.items():
         raw = res.get((RT_DIALOG, ident, US_ENGLISH))
         if raw is None:
@@ -264,7 +291,7 @@ def check(target, path):
         expect(got["font"] == (8, "MS Sans Serif"), f"dialog {ident}: font {got['font']}")
         expect(len(got["items"]) == len(want["items"]), f"dialog {ident}: {len(got['items'])} items")
         for (gi, gc, gt, gs, gb, gx), (wi, wc, wt, ws, wb) in zip(got["items"], want["items"]):
-            text_ok = gt == wt if wt is not None else isinstance(gt, str) and "." in gt and "://" not in gt
+            text_ok = gt == (wt if wt is not None else buttons.get(gi))
             expect((gi, gc, gs, gb, gx) == (wi, wc, ws, wb, 0) and text_ok,
                    f"dialog {ident} item {gi}: {gc!r} {gt!r} {gs:#x} {gb} exstyle {gx:#x}")
 
@@ -277,14 +304,15 @@ def check(target, path):
     for ident, text in sorted(slots.items()):
         if ident in STRING_LENGTHS:
             expect(len(text) == STRING_LENGTHS[ident], f"string {ident}: {len(text)} units")
-            if ident in FIXED_STRINGS:
-                expect(text == FIXED_STRINGS[ident], f"string {ident}: {text!r}")
+            fixed = FIXED_STRINGS.get(ident, texts["strings"].get(str(ident)))
+            expect(text == fixed, f"string {ident}: {text!r}")
         else:
             expect(text == "", f"string {ident} should be empty: {text!r}")
     expect(len(slots) == 48, f"{len(slots)} string slots, expected 48")
 
     version = res.get((RT_VERSION, 1, US_ENGLISH), b"")
     expect(len(version) == 1012, f"version block is {len(version)} bytes, expected 1012")
+    d = {}
     if version:
         key, fixed, children, _ = parse_version_node(version, 0)
         expect(key == "VS_VERSION_INFO", f"version key {key!r}")
@@ -302,24 +330,53 @@ def check(target, path):
             for empty in ("Comments", "LegalTrademarks", "PrivateBuild", "SpecialBuild"):
                 expect(d.get(empty) == "", f"{empty} should be empty: {d.get(empty)!r}")
             expect(d.get("FileVersion") == "9.0" and d.get("ProductVersion") == "9.0", "versions should be 9.0")
-            sample = d.get("FileDescription")
-            expect(sample and d.get("InternalName") == sample and d.get("OriginalFilename") == sample,
-                   "FileDescription, InternalName and OriginalFilename should name the same sample")
-            expect(d.get("ProductName") == f"{d.get('CompanyName')} {sample}", "ProductName is company + sample")
+            for name, want in texts["version_block"].items():
+                expect(d.get(name) == want, f"version string {name}: {d.get(name)!r}, expected {want!r}")
             translation = children[1][2]
             expect([(t[0], t[1]) for t in translation] == [("Translation", struct.pack("<HH", 0x0409, 0x04B0))],
                    f"translation {translation}")
+    # The About message sits in the module's constant data as a C string.
+    about = texts["about_message"].encode("ascii") + b"\0"
+    expect(data.count(about) == 1, f"About message {texts['about_message']!r} not found once in the module")
+
+    # What a user can be shown names us, and nobody else but where the host is required.
+    domain = re.sub(r"^www\.", "", re.match(r"https?://([^/:]+)", texts["url"]).group(1))
+    ours = [("About message", texts["about_message"])]
+    ours += [(f"string {i}", slots.get(i, "")) for i in (16000, 16002)]
+    ours += [(f"version string {n}", d.get(n, "")) for n in texts["version_block"]]
+    for where, text in ours:
+        expect(texts["product"] in text, f"{where} does not name {texts['product']}: {text!r}")
+    shown = ours + [(f"string {i}", t) for i, t in slots.items() if i != HOST_REQUIREMENT]
+    for ident in DIALOGS:
+        raw = res.get((RT_DIALOG, ident, US_ENGLISH))
+        if raw is not None:
+            got = parse_dialog(raw)
+            shown += [(f"dialog {ident} caption", got["caption"])]
+            shown += [(f"dialog {ident} item {i[0]}", i[2]) for i in got["items"] if isinstance(i[2], str)]
+    for where, text in shown:
+        others = names_of_others(text, domain)
+        expect(not others, f"{where} names {others}: {text!r}")
+    host_text = slots.get(HOST_REQUIREMENT, "").lower().encode("utf-16-le")
+    lowered = data.lower()
+    for mark in FOREIGN_MARKS:
+        wide = mark.encode("utf-16-le")
+        allowed = host_text.count(wide)
+        expect(lowered.count(mark.encode("ascii")) == 0 and lowered.count(wide) == allowed,
+               f"the module holds {mark!r} outside string {HOST_REQUIREMENT}")
     return failures
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--target", choices=sorted(MACHINES), required=True)
+    parser.add_argument("--texts", required=True, help="the product's texts, as the build wrote them")
     parser.add_argument("module")
     args = parser.parse_args()
     try:
-        failures = check(args.target, args.module)
-    except (OSError, ValueError, struct.error) as error:
+        with open(args.texts, encoding="utf-8") as f:
+            texts = json.load(f)
+        failures = check(args.target, args.module, texts)
+    except (OSError, ValueError, KeyError, struct.error) as error:
         print(f"check_module: cannot read {args.module}: {error}")
         return 1
     for failure in failures:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/FilterHost.h"
+#include "product/Product.h"
 #include "tests/PropertyListReference.h"
 #include "tests/wine/RunCases.h"
 #include "tests/wine/WinePath.h"
@@ -137,6 +138,7 @@ TEST_F(ShippedModule, AboutTextsHaveTheirLengthsAndAgree) {
     start = end + 1;
   }
   ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(about, Widen(GM_ABOUT_TEXT));
   EXPECT_EQ(lines[0], L"GlyphMosaic");
   EXPECT_TRUE(lines[1].empty());
   EXPECT_TRUE(lines[5].empty());
@@ -213,14 +215,17 @@ TEST_F(ShippedModule, VersionBlockReadsBackThroughTheVersionApi) {
   }
   EXPECT_EQ(VersionString(block, L"FileVersion"), L"9.0");
   EXPECT_EQ(VersionString(block, L"ProductVersion"), L"9.0");
-  const std::wstring company = VersionString(block, L"CompanyName");
-  const std::wstring sample = VersionString(block, L"FileDescription");
-  EXPECT_FALSE(company.empty());
-  EXPECT_FALSE(sample.empty());
-  EXPECT_NE(VersionString(block, L"LegalCopyright").find(company), std::wstring::npos);
-  EXPECT_EQ(VersionString(block, L"InternalName"), sample);
-  EXPECT_EQ(VersionString(block, L"OriginalFilename"), sample);
-  EXPECT_EQ(VersionString(block, L"ProductName"), company + L" " + sample);
+  const struct {
+    const wchar_t* name;
+    const char* text;
+  } ours[] = {
+      {L"CompanyName", GM_COMPANY_NAME},     {L"FileDescription", GM_FILE_DESCRIPTION},
+      {L"InternalName", GM_MODULE_FILE},     {L"LegalCopyright", GM_COPYRIGHT},
+      {L"OriginalFilename", GM_MODULE_FILE}, {L"ProductName", GM_PRODUCT_NAME},
+  };
+  for (const auto& value : ours) {
+    EXPECT_EQ(VersionString(block, value.name), Widen(value.text)) << std::string(value.text);
+  }
 }
 
 // The test build of the same sources exports access to moduleInstance.
