@@ -37,4 +37,19 @@ it thresholds the image, cuts it into 8 x 12 cells and redraws each cell
 with the printable ASCII character that matches it best, as an image and,
 if asked, as plain text.")
 
+# The GIMP plug-in is a package of its own, so that the tool's does not pull
+# in GIMP; its install rule is in gimp/.
+if(TARGET gm_gimp_plugin)
+  install(FILES ${PROJECT_BINARY_DIR}/copyright
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/gimp-plugin-glyphmosaic COMPONENT gimp)
+  list(APPEND CPACK_COMPONENTS_ALL gimp)
+  set(CPACK_DEBIAN_GIMP_PACKAGE_NAME gimp-plugin-glyphmosaic)
+  set(CPACK_DEBIAN_GIMP_FILE_NAME DEB-DEFAULT)
+  # The libraries come from dpkg-shlibdeps; GIMP itself is what runs the plug-in.
+  set(CPACK_DEBIAN_GIMP_PACKAGE_DEPENDS "gimp (>= 2.10)")
+  set(CPACK_COMPONENT_GIMP_DESCRIPTION "The GlyphMosaic filter for GIMP 2.10, as Filters > Artistic > GlyphMosaic:
+it thresholds the selection or the layer, cuts it into 8 x 12 cells and
+redraws each cell with the printable ASCII character that matches it best.")
+endif()
+
 include(CPack)

@@ -6,8 +6,13 @@ GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind ma
 # for them, and wine (with xvfb for tests that open windows) to run Win64.
 GM_WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
 GM_TEST_PACKAGES+=("${GM_WINDOWS_PACKAGES[@]}")
-# scripts/release: dpkg-shlibdeps (dpkg-dev) finds the package's library dependencies.
-GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" dpkg-dev)
+# The GIMP plug-in: GIMP's plug-in library to build it, GIMP to test it in
+# (batch mode, and with a display under xvfb, keys pressed through XTEST).
+GM_GIMP_PACKAGES=(libgimp2.0-dev gimp libxtst6 xvfb xauth)
+GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
+# scripts/release: GIMP's plug-in library for the plug-in's package;
+# dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
+GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
 # GNU time for peak memory.
 GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)
