@@ -15,7 +15,13 @@
 
 namespace gm {
 
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+// Not under AddressSanitizer, which checks heap blocks but not mappings.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GM_ADDRESS_SANITIZER_BUILD 1
+#endif
+#endif
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(GM_ADDRESS_SANITIZER_BUILD)
 #define GM_HUGE_PAGES 1
 #endif
 
@@ -68,9 +74,9 @@ struct Image {
   PixelBuffer pixels;
 
   Image() = default;
-  // The pixels start undefined: the caller writes them all.
+  // Zero-filled; decoders reserve and commit rows instead, and write them.
   Image(int32_t w, int32_t h, int c)
-      : width(w), height(h), channels(c), pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * c) {}
+      : width(w), height(h), channels(c), pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * c, 0) {}
 
   size_t RowBytes() const { return static_cast<size_t>(width) * channels; }
   std::span<uint8_t> Row(int32_t y) { return {pixels.data() + static_cast<size_t>(y) * RowBytes(), RowBytes()}; }
