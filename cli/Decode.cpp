@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -98,7 +100,61 @@ uint8_t* CommitRows(Image& image, uint32_t top, uint32_t end) {
   return image.pixels.data() + static_cast<size_t>(top) * image.RowBytes();
 }
 
-Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+std::optional<Size> ScaleRequest::Resolve(uint32_t storedWidth, uint32_t storedHeight) const {
+  if (width <= 0) return std::nullopt;
+  const auto w = static_cast<int32_t>(storedWidth), h = static_cast<int32_t>(storedHeight);
+  if (!alongHeight) return ScaledSize(w, h, width);
+  const Size turned = ScaledSize(h, w, width);
+  return Size{turned.height, turned.width};
+}
+
+ImageBuilder::ImageBuilder(const std::string& path, uint32_t width, uint32_t height, int channels,
+                           std::optional<Size> scaled, bool inOrder, const DecodeLimits& limits)
+    : scaled_(scaled) {
+  if (scaled && inOrder) {
+    // Only the scaled image is held, so only it counts against the memory limit.
+    CheckDimensions(path, width, height, channels, DecodeLimits{limits.maxDimension, UINT64_MAX});
+    CheckDimensions(path, static_cast<uint64_t>(scaled->width), static_cast<uint64_t>(scaled->height), channels,
+                    limits);
+    scaler_.emplace(static_cast<int32_t>(width), static_cast<int32_t>(height), channels, *scaled);
+    image_.width = static_cast<int32_t>(width);
+    image_.height = static_cast<int32_t>(height);
+    image_.channels = channels;
+  } else {
+    CheckDimensions(path, width, height, channels, limits);
+    if (scaled) {
+      CheckDimensions(path, static_cast<uint64_t>(scaled->width), static_cast<uint64_t>(scaled->height), channels,
+                      limits);
+    }
+    image_ = ReserveImage(width, height, channels);
+  }
+}
+
+uint8_t* ImageBuilder::Rows(uint32_t top, uint32_t end) {
+  if (!scaler_) return CommitRows(image_, top, end);
+  bandTop_ = top;
+  band_.resize(static_cast<size_t>(end - top) * image_.RowBytes());
+  return band_.data();
+}
+
+void ImageBuilder::Done(uint32_t end) {
+  if (!scaler_) return;
+  for (uint32_t y = bandTop_; y < end; ++y) scaler_->AddRow(band_.data() + static_cast<size_t>(y - bandTop_) * RowBytes());
+  bandTop_ = end;
+}
+
+Image ImageBuilder::Finish() {
+  if (scaler_) return scaler_->Take();
+  if (scaled_) {
+    Image scaled = AreaScale(image_, *scaled_);
+    image_ = Image();
+    return scaled;
+  }
+  return std::move(image_);
+}
+
+Image DecodeImage(const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel,
+                  const ScaleRequest& scale) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Failure(kExitInput, path, std::strerror(errno));
   FdCloser closer{fd};
@@ -120,7 +176,7 @@ Image DecodeImage(const std::string& path, const DecodeLimits& limits, const Can
   if (!format) throw Failure(kExitInput, path, "not a PNG, JPEG or TIFF image");
   if (::lseek(fd, 0, SEEK_SET) != 0) throw Failure(kExitInput, path, std::strerror(errno));
 
-  if (*format == Format::Tiff) return DecodeTiff(fd, path, limits, cancel);
+  if (*format == Format::Tiff) return DecodeTiff(fd, path, limits, cancel, scale);
 
   const int dupFd = ::dup(fd);
   if (dupFd < 0) throw Failure(kExitInput, path, std::strerror(errno));
@@ -129,8 +185,8 @@ Image DecodeImage(const std::string& path, const DecodeLimits& limits, const Can
     ::close(dupFd);
     throw Failure(kExitInput, path, std::strerror(errno));
   }
-  return *format == Format::Png ? DecodePng(file.get(), path, limits, cancel)
-                                : DecodeJpeg(file.get(), path, limits, cancel);
+  return *format == Format::Png ? DecodePng(file.get(), path, limits, cancel, scale)
+                                : DecodeJpeg(file.get(), path, limits, cancel, scale);
 }
 
 }  // namespace gm::cli

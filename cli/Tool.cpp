@@ -8,7 +8,6 @@
 #include "cli/Codec.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
-#include "cli/Scale.h"
 #include "cli/TextArt.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
@@ -100,16 +99,12 @@ int Run(const Options& options, const ToolIO& io) {
 
   DecodeLimits limits;
   if (options.maxMemory) limits.maxBytes = *options.maxMemory;
-  Image image = DecodeImage(options.input, limits, io.cancel);
+  // Scaled while decoding: the full-size image is never held when it need not be.
+  ScaleRequest scale;
+  if (options.columns) scale.width = *options.columns * kGlyphWidth;
+  Image image = DecodeImage(options.input, limits, io.cancel, scale);
   if (format == Format::Jpeg && image.channels == 4) {
     throw Failure(kExitOutput, *options.output, "JPEG cannot keep the input's alpha channel; write .png or .tif");
-  }
-  if (options.columns) {
-    const Size size = ScaledSize(image.width, image.height, *options.columns * kGlyphWidth);
-    CheckDimensions(options.input, static_cast<uint64_t>(size.width), static_cast<uint64_t>(size.height),
-                    image.channels, limits);
-    Image scaled = AreaScale(image, size, io.cancel);
-    image = std::move(scaled);  // the original goes before the filter runs
   }
   if (options.rect) CheckRect(options, image);
 

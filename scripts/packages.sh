@@ -15,5 +15,6 @@ GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
 GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
-# scripts/bench: chafa for the end-to-end comparison, GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa time)
+# scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
+# GNU time for peak memory.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)
