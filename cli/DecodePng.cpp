@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -83,11 +84,12 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   return true;
 }
 
-bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
+bool ReadRows(PngRead& r, ImageBuilder& image, const CancelCheck* cancel) {
   if (setjmp(png_jmpbuf(r.png))) return false;
   for (int pass = 0; pass < r.passes; ++pass) {
     for (png_uint_32 y = 0; y < r.height; ++y) {
-      png_read_row(r.png, CommitRows(image, y, y + 1), nullptr);
+      png_read_row(r.png, image.Rows(y, y + 1), nullptr);
+      image.Done(y + 1);
       if ((y & 63) == 0 && *cancel && (*cancel)()) {
         r.cancelled = true;
         return false;
@@ -100,7 +102,8 @@ bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
 
 }  // namespace
 
-Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel,
+                const ScaleRequest& scale) {
   PngRead r;
   r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, OnPngError, OnPngWarning);
   if (!r.png) throw Failure(kExitInput, path, "out of memory");
@@ -112,16 +115,19 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
   if (!r.info) throw Failure(kExitInput, path, "out of memory");
 
   if (!ReadHeader(r, file)) throw Failure(kExitInput, path, std::string("not a valid PNG file: ") + r.message);
-  CheckDimensions(path, r.width, r.height, r.channels, limits);
+  CheckDimensions(path, r.width, r.height, r.channels, DecodeLimits{limits.maxDimension, UINT64_MAX});
   if (r.channels != 3 && r.channels != 4) throw Failure(kExitInput, path, "unsupported PNG colour layout");
 
-  Image image = ReserveImage(r.width, r.height, r.channels);
-  image.orientation = r.orientation;
+  // An interlaced image completes its rows only in the last pass.
+  ImageBuilder image(path, r.width, r.height, r.channels, scale.Resolve(r.width, r.height, r.orientation),
+                     r.passes == 1, limits);
   if (!ReadRows(r, image, &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
   }
-  return image;
+  Image decoded = image.Finish();
+  decoded.orientation = r.orientation;
+  return decoded;
 }
 
 }  // namespace gm::cli

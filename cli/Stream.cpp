@@ -53,7 +53,7 @@ void WriteAll(int fd, const uint8_t* data, size_t size, const std::string& path)
 // TIFF needs random access: the whole stream goes into an anonymous file in
 // memory, which counts against the limit.
 Image DecodeTiffStream(int fd, std::span<const uint8_t> head, const std::string& path, DecodeLimits limits,
-                       const CancelCheck& cancel) {
+                       const CancelCheck& cancel, const ScaleRequest& scale) {
   const int memory = static_cast<int>(::memfd_create("glyphmosaic-input", MFD_CLOEXEC));
   if (memory < 0) throw Failure(kExitInput, path, std::strerror(errno));
   struct Closer {
@@ -81,21 +81,21 @@ Image DecodeTiffStream(int fd, std::span<const uint8_t> head, const std::string&
   }
   limits.maxBytes -= total;
   if (::lseek(memory, 0, SEEK_SET) != 0) throw Failure(kExitInput, path, std::strerror(errno));
-  return DecodeTiff(memory, path, limits, cancel);
+  return DecodeTiff(memory, path, limits, cancel, scale);
 }
 
 }  // namespace
 
 Image DecodeStream(int fd, std::span<const uint8_t> head, Format format, const std::string& path,
-                   const DecodeLimits& limits, const CancelCheck& cancel) {
+                   const DecodeLimits& limits, const CancelCheck& cancel, const ScaleRequest& scale) {
   try {
-    if (format == Format::Tiff) return DecodeTiffStream(fd, head, path, limits, cancel);
+    if (format == Format::Tiff) return DecodeTiffStream(fd, head, path, limits, cancel, scale);
     Replay replay{fd, head, 0, &cancel};
     const cookie_io_functions_t functions{ReadReplay, nullptr, nullptr, nullptr};
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fopencookie(&replay, "rb", functions), &std::fclose);
     if (!file) throw Failure(kExitInput, path, std::strerror(errno));
-    return format == Format::Png ? DecodePng(file.get(), path, limits, cancel)
-                                 : DecodeJpeg(file.get(), path, limits, cancel);
+    return format == Format::Png ? DecodePng(file.get(), path, limits, cancel, scale)
+                                 : DecodeJpeg(file.get(), path, limits, cancel, scale);
   } catch (const Failure&) {
     if (cancel && cancel()) throw Failure(kExitCancelled, path, "cancelled");
     throw;

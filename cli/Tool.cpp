@@ -14,7 +14,6 @@
 #include "cli/Orient.h"
 #include "cli/Progress.h"
 #include "cli/SameFile.h"
-#include "cli/Scale.h"
 #include "cli/Terminal.h"
 #include "cli/TextArt.h"
 #include "entry/Entry.h"
@@ -136,19 +135,15 @@ int Run(const Options& options, const ToolIO& io) {
   DecodeLimits limits;
   if (options.maxMemory) limits.maxBytes = *options.maxMemory;
   const std::string inputName = options.input == "-" ? kStandardInput : options.input;
-  Image image = DecodeImage(options.input, limits, io.cancel);
+  // Scaled while decoding, across the image as it is shown: the full-size
+  // image is never held when it need not be.
+  ScaleRequest scale;
+  if (const auto columns = Columns(options, io)) scale.width = *columns * kGlyphWidth;
+  scale.upright = !options.noRotate;
+  Image image = DecodeImage(options.input, limits, io.cancel, scale);
   const int orientation = options.noRotate ? 1 : image.orientation;
   if (format == Format::Jpeg && image.channels == 4) {
     throw Failure(kExitOutput, output->Path(), "JPEG cannot keep the input's alpha channel; write .png or .tif");
-  }
-  if (const auto columns = Columns(options, io)) {
-    // The columns run across the image as it is shown.
-    const Size shown = StoredSize(Size{image.width, image.height}, orientation);
-    const Size size = StoredSize(ScaledSize(shown.width, shown.height, *columns * kGlyphWidth), orientation);
-    CheckDimensions(inputName, static_cast<uint64_t>(size.width), static_cast<uint64_t>(size.height),
-                    image.channels, limits);
-    Image scaled = AreaScale(image, size, io.cancel);
-    image = std::move(scaled);  // the original goes before the filter runs
   }
   image = Orient(std::move(image), orientation);
   if (options.rect) CheckRect(options, image);

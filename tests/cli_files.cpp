@@ -197,7 +197,7 @@ void WriteTiff(const std::string& path, const TiffSpec& s) {
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
   if (s.orientation != 0) TIFFSetField(t, TIFFTAG_ORIENTATION, s.orientation);
   if (s.alpha) {
-    const uint16_t kinds[] = {EXTRASAMPLE_UNASSALPHA};
+    const uint16_t kinds[] = {static_cast<uint16_t>(s.associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA)};
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kinds);
   }
   if (!s.colourMap.empty()) {

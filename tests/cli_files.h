@@ -55,7 +55,8 @@ struct TiffSpec {
   int depth = 8;
   bool tiled = false;
   bool separate = false;
-  bool alpha = false;  // last sample is unassociated alpha
+  bool alpha = false;       // last sample is alpha,
+  bool associated = false;  // premultiplied, or else unassociated
   std::vector<uint16_t> data;       // interleaved samples
   std::vector<uint16_t> colourMap;  // 3 x 2^depth entries for palette images
   int orientation = 0;              // 0: no Orientation tag

@@ -167,7 +167,8 @@ TEST(Orient, JpegAndTiffCarryTheirOrientationToo) {
   };
   auto jpeg = [&](std::string app1) {
     return [&stored, app1](const std::string& path) {
-      clitest::WriteJpeg(path, stored.width, stored.height, 3, stored.pixels, false, 95, app1);
+      clitest::WriteJpeg(path, stored.width, stored.height, 3, std::vector<uint8_t>(stored.pixels.begin(), stored.pixels.end()), false, 95,
+                         app1);
     };
   };
   // 16-bit samples go through libtiff's own conversion, which could turn

@@ -152,7 +152,7 @@ TEST(CliScale, EveryPixelIsTheMeanOfTheAreaItCovers) {
   }
   // A 2 x 2 box of 0, 1, 1, 1 averages to 0.75 and rounds to 1; exact halves round up.
   Image box(2, 2, 3);
-  for (int i = 3; i < 12; ++i) box.pixels[static_cast<size_t>(i)] = 1;
+  box.pixels = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   EXPECT_EQ(gm::cli::AreaScale(box, {1, 1}).pixels[0], 1);
   Image half(2, 1, 3);
   half.pixels = {0, 0, 0, 1, 1, 1};
