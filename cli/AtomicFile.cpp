@@ -1,6 +1,7 @@
 #include "cli/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,13 +31,16 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
+  if (path_ == "-") {
+    path_ = kStandardOutput;
+    OpenDirect(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+    return;
+  }
   struct stat st {};
   if (::stat(path_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw Failure(kExitOutput, path_, "is a directory");
     if (!S_ISREG(st.st_mode)) {
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
-      direct_ = true;
+      OpenDirect(::open(path_.c_str(), O_WRONLY | O_CLOEXEC));
       return;
     }
   }
@@ -65,22 +69,33 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   ::fchmod(fd_, 0666 & ~mask);
 }
 
+void AtomicFile::OpenDirect(int device) {
+  device_ = device;
+  if (device_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+  fd_ = static_cast<int>(::memfd_create("glyphmosaic-output", MFD_CLOEXEC));
+  if (fd_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+  direct_ = true;
+}
+
 AtomicFile::~AtomicFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (device_ >= 0) ::close(device_);
   if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
 }
 
-void AtomicFile::Write(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
-    done += static_cast<size_t>(n);
-  }
-}
+void AtomicFile::Write(const std::string& bytes) { WriteOut(fd_, bytes.data(), bytes.size(), path_); }
 
 void AtomicFile::Commit() {
+  if (direct_) {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+    std::vector<char> buffer(1 << 16);
+    ssize_t n = 0;
+    while ((n = ::read(fd_, buffer.data(), buffer.size())) != 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+      WriteOut(device_, buffer.data(), static_cast<size_t>(n), path_);
+    }
+  }
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
@@ -88,6 +103,17 @@ void AtomicFile::Commit() {
     throw Failure(kExitOutput, path_, std::strerror(errno));
   }
   committed_ = true;
+}
+
+void WriteOut(int fd, const char* data, size_t size, const std::string& path) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EPIPE) throw Failure(kExitOutput, path, "the reader went away (broken pipe)");
+    if (n < 0) throw Failure(kExitOutput, path, std::strerror(errno));
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
 }
 
 }  // namespace gm::cli

@@ -2,7 +2,10 @@
 // name in the destination folder and renamed into place by Commit. Until
 // then an existing file of that name is left as it was; a file never
 // committed is removed. A path that names a device or a pipe (/dev/stdout,
-// /dev/null) is written in place: renaming over it would replace the device.
+// /dev/null), and "-" for standard output, is written in place, since
+// renaming over it would replace the device: the bytes are held in memory
+// and go out at Commit, so a failed run sends nothing, and formats that seek
+// while writing work on a pipe too.
 #pragma once
 
 #include <string>
@@ -23,12 +26,18 @@ class AtomicFile {
   void Commit();
 
  private:
+  void OpenDirect(int device);
   std::string path_;
   std::string temp_;
   std::string final_;  // what the temporary file becomes
   int fd_ = -1;
+  int device_ = -1;  // written in place at Commit; fd_ then holds the bytes in memory
   bool direct_ = false;
   bool committed_ = false;
 };
+
+// Writes all of `data` to a file, a pipe or a terminal; a pipe whose reader
+// has gone fails with its own reason.
+void WriteOut(int fd, const char* data, size_t size, const std::string& path);
 
 }  // namespace gm::cli

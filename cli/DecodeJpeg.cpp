@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "cli/Codec.h"
+#include "cli/Exif.h"
 
 namespace gm::cli {
 
@@ -70,6 +73,7 @@ bool Create(JpegRead& r) {
 bool ReadHeader(JpegRead& r, std::FILE* file) {
   if (setjmp(r.jump)) return false;
   jpeg_stdio_src(&r.cinfo, file);
+  jpeg_save_markers(&r.cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF, for the orientation
   if (jpeg_read_header(&r.cinfo, TRUE) != JPEG_HEADER_OK) {
     std::snprintf(r.message, sizeof r.message, "no image in the file");
     return false;
@@ -91,6 +95,23 @@ bool ReadHeader(JpegRead& r, std::FILE* file) {
   return true;
 }
 
+// Shrink on load: the library's DCT scaling, by n/8, at the smallest n whose
+// output still covers the target in both directions; the area averager does
+// the rest. Much of the decoding work goes with the pixels not made.
+bool PickScale(JpegRead& r, Size target) {
+  if (setjmp(r.jump)) return false;
+  r.cinfo.scale_denom = 8;
+  for (unsigned n = 1; n <= 8; ++n) {
+    r.cinfo.scale_num = n;
+    jpeg_calc_output_dimensions(&r.cinfo);
+    if (r.cinfo.output_width >= static_cast<JDIMENSION>(target.width) &&
+        r.cinfo.output_height >= static_cast<JDIMENSION>(target.height)) {
+      break;
+    }
+  }
+  return true;
+}
+
 bool Start(JpegRead& r) {
   if (setjmp(r.jump)) return false;
   jpeg_start_decompress(&r.cinfo);
@@ -99,12 +120,12 @@ bool Start(JpegRead& r) {
 
 // Grey rows are read into the start of the destination row and spread out
 // from the right; CMYK rows go through `spare`, one row of four samples.
-bool ReadRows(JpegRead& r, Image& image, uint8_t* spare, const CancelCheck* cancel) {
+bool ReadRows(JpegRead& r, ImageBuilder& image, uint8_t* spare, const CancelCheck* cancel) {
   if (setjmp(r.jump)) return false;
   const JDIMENSION width = r.cinfo.output_width;
   while (r.cinfo.output_scanline < r.cinfo.output_height) {
     const JDIMENSION y = r.cinfo.output_scanline;
-    uint8_t* row = CommitRows(image, y, y + 1);
+    uint8_t* row = image.Rows(y, y + 1);
     JSAMPROW target = r.cmyk ? spare : row;
     jpeg_read_scanlines(&r.cinfo, &target, 1);
     if (r.cinfo.out_color_space == JCS_GRAYSCALE) {
@@ -120,6 +141,7 @@ bool ReadRows(JpegRead& r, Image& image, uint8_t* spare, const CancelCheck* canc
         }
       }
     }
+    image.Done(y + 1);
     if ((y & 63) == 0 && *cancel && (*cancel)()) {
       r.cancelled = true;
       return false;
@@ -131,7 +153,8 @@ bool ReadRows(JpegRead& r, Image& image, uint8_t* spare, const CancelCheck* canc
 
 }  // namespace
 
-Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel,
+                 const ScaleRequest& scale) {
   JpegRead r{};
   r.cinfo.err = jpeg_std_error(&r.err);
   r.err.error_exit = OnError;
@@ -145,8 +168,18 @@ Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& l
   if (!created) throw Failure(kExitInput, path, std::string("cannot start the JPEG decoder: ") + r.message);
 
   if (!ReadHeader(r, file)) throw Failure(kExitInput, path, std::string("not a valid JPEG file: ") + r.message);
+  // The saved markers go when decoding finishes.
+  int orientation = 1;
+  for (auto* m = r.cinfo.marker_list; m && orientation == 1; m = m->next) {
+    orientation = ExifOrientation(std::span<const uint8_t>(m->data, m->data_length));
+  }
   const int channels = 3;
-  CheckDimensions(path, r.cinfo.image_width, r.cinfo.image_height, channels, limits);
+  CheckDimensions(path, r.cinfo.image_width, r.cinfo.image_height, channels,
+                  DecodeLimits{limits.maxDimension, UINT64_MAX});
+  const std::optional<Size> target = scale.Resolve(r.cinfo.image_width, r.cinfo.image_height, orientation);
+  if (target && !PickScale(r, *target)) {
+    throw Failure(kExitInput, path, std::string("not a valid JPEG file: ") + r.message);
+  }
   // Progressive files keep every coefficient until the end; this caps that
   // store, and with no backing store a file that needs more is refused.
   r.cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(limits.maxBytes, LONG_MAX));
@@ -157,13 +190,15 @@ Image DecodeJpeg(std::FILE* file, const std::string& path, const DecodeLimits& l
     throw Failure(kExitInput, path, "unsupported JPEG colour layout");
   }
 
-  Image image = ReserveImage(r.cinfo.output_width, r.cinfo.output_height, channels);
+  ImageBuilder image(path, r.cinfo.output_width, r.cinfo.output_height, channels, target, true, limits);
   std::vector<uint8_t> spare(r.cmyk ? static_cast<size_t>(r.cinfo.output_width) * 4 : 0);
   if (!ReadRows(r, image, spare.data(), &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated JPEG file: ") + r.message);
   }
-  return image;
+  Image decoded = image.Finish();
+  decoded.orientation = orientation;
+  return decoded;
 }
 
 }  // namespace gm::cli

@@ -4,14 +4,18 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/Codec.h"
+#include "cli/Exif.h"
 
 namespace gm::cli {
 
 namespace {
 
+constexpr png_byte kExif[] = "eXIf";
 constexpr png_alloc_size_t kChunkLimit = 16 << 20;  // text and profile chunks; pixels are checked apart
 
 struct PngRead {
@@ -23,6 +27,7 @@ struct PngRead {
   png_uint_32 height = 0;
   int channels = 0;
   int passes = 1;
+  int orientation = 1;
   bool cancelled = false;
 };
 
@@ -48,6 +53,11 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   png_set_user_limits(r.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_chunk_malloc_max(r.png, kChunkLimit);
   png_set_chunk_cache_max(r.png, 1000);
+  // libpng only warns about an ancillary chunk over the limit, then allocates
+  // whatever the chunk claims: skip every ancillary chunk the tool does not
+  // use (tRNS is kept), and take eXIf as raw bytes, which the limit does bound.
+  png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(r.png, PNG_HANDLE_CHUNK_ALWAYS, kExif, 1);
   png_read_info(r.png, r.info);
 
   const int depth = png_get_bit_depth(r.png, r.info);
@@ -62,14 +72,24 @@ bool ReadHeader(PngRead& r, std::FILE* file) {
   r.width = png_get_image_width(r.png, r.info);
   r.height = png_get_image_height(r.png, r.info);
   r.channels = png_get_channels(r.png, r.info);
+  // eXIf belongs before the pixels, where the orientation is known in time
+  // to scale along the right axis; one after them is not looked for.
+  png_unknown_chunkp chunks = nullptr;
+  const int count = png_get_unknown_chunks(r.png, r.info, &chunks);
+  for (int i = 0; i < count && r.orientation == 1; ++i) {
+    if (std::memcmp(chunks[i].name, kExif, 4) == 0) {
+      r.orientation = ExifOrientation(std::span<const uint8_t>(chunks[i].data, chunks[i].size));
+    }
+  }
   return true;
 }
 
-bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
+bool ReadRows(PngRead& r, ImageBuilder& image, const CancelCheck* cancel) {
   if (setjmp(png_jmpbuf(r.png))) return false;
   for (int pass = 0; pass < r.passes; ++pass) {
     for (png_uint_32 y = 0; y < r.height; ++y) {
-      png_read_row(r.png, CommitRows(image, y, y + 1), nullptr);
+      png_read_row(r.png, image.Rows(y, y + 1), nullptr);
+      image.Done(y + 1);
       if ((y & 63) == 0 && *cancel && (*cancel)()) {
         r.cancelled = true;
         return false;
@@ -82,7 +102,8 @@ bool ReadRows(PngRead& r, Image& image, const CancelCheck* cancel) {
 
 }  // namespace
 
-Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel) {
+Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel,
+                const ScaleRequest& scale) {
   PngRead r;
   r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, OnPngError, OnPngWarning);
   if (!r.png) throw Failure(kExitInput, path, "out of memory");
@@ -94,15 +115,19 @@ Image DecodePng(std::FILE* file, const std::string& path, const DecodeLimits& li
   if (!r.info) throw Failure(kExitInput, path, "out of memory");
 
   if (!ReadHeader(r, file)) throw Failure(kExitInput, path, std::string("not a valid PNG file: ") + r.message);
-  CheckDimensions(path, r.width, r.height, r.channels, limits);
+  CheckDimensions(path, r.width, r.height, r.channels, DecodeLimits{limits.maxDimension, UINT64_MAX});
   if (r.channels != 3 && r.channels != 4) throw Failure(kExitInput, path, "unsupported PNG colour layout");
 
-  Image image = ReserveImage(r.width, r.height, r.channels);
+  // An interlaced image completes its rows only in the last pass.
+  ImageBuilder image(path, r.width, r.height, r.channels, scale.Resolve(r.width, r.height, r.orientation),
+                     r.passes == 1, limits);
   if (!ReadRows(r, image, &cancel)) {
     if (r.cancelled) throw Failure(kExitCancelled, path, "cancelled");
     throw Failure(kExitInput, path, std::string("corrupt or truncated PNG file: ") + r.message);
   }
-  return image;
+  Image decoded = image.Finish();
+  decoded.orientation = r.orientation;
+  return decoded;
 }
 
 }  // namespace gm::cli

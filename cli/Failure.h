@@ -30,6 +30,10 @@ class Failure : public std::runtime_error {
   std::string file_;
 };
 
+// How errors name "-".
+inline constexpr char kStandardInput[] = "standard input";
+inline constexpr char kStandardOutput[] = "standard output";
+
 // Polled by long loops; true means the user asked to stop.
 using CancelCheck = std::function<bool()>;
 

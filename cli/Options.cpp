@@ -102,6 +102,16 @@ Options ParseOptions(std::span<const std::string> args) {
       flag(options.quiet);
     } else if (arg == "--text") {
       options.text = value();
+    } else if (arg == "--html") {
+      options.html = value();
+    } else if (arg == "--colour" || arg == "--color") {
+      flag(options.colour);
+    } else if (arg == "--no-rotate") {
+      flag(options.noRotate);
+    } else if (arg == "--format") {
+      const std::string v = value();
+      options.format = FormatFromName(v);
+      if (!options.format) Usage("--format " + v, "expects png, tiff or jpeg");
     } else if (arg == "--rect") {
       options.rect = ParseRect(value());
     } else if (arg == "--tile") {
@@ -127,28 +137,57 @@ Options ParseOptions(std::span<const std::string> args) {
   }
 
   if (options.help || options.version || options.about) return options;
-  const size_t wanted = options.text ? 1 : 2;
-  if (positional.size() < wanted) Usage("", options.text ? "missing INPUT" : "missing INPUT or OUTPUT");
+  if (positional.empty()) Usage("", "missing INPUT");
   if (positional.size() > 2) Usage(positional[2], "one input and one output only");
   options.input = positional[0];
   if (positional.size() == 2) options.output = positional[1];
+  if (!options.output && !options.text && !options.html) {
+    options.text = "-";
+    options.artToTerminal = true;
+  }
+  // Standard output takes one stream only.
+  const int toStdout = (options.output == "-") + (options.text == "-") + (options.html == "-");
+  if (toStdout > 1) Usage("-", "standard output can take only one of OUTPUT, --text and --html");
+  if (options.output == "-" && !options.format) Usage("-", "OUTPUT - needs --format png, tiff or jpeg");
+  if (options.format && !options.output) Usage("--format", "names the format of OUTPUT, and there is none");
+  if (options.colour && !options.text) {
+    Usage("--colour", "colours the text art, and none is written; add --text FILE or --text -");
+  }
   return options;
 }
 
 const char* UsageText() {
-  return R"(Usage: glyphmosaic [options] INPUT OUTPUT
+  return R"(Usage: glyphmosaic [options] INPUT
+       glyphmosaic [options] INPUT OUTPUT
        glyphmosaic [options] --text FILE INPUT [OUTPUT]
 
 Redraws an image as text art with the GlyphMosaic filter plug-in, run by a
-built-in host exactly as a host application runs it.
+built-in host exactly as a host application runs it. With INPUT alone the art
+goes to standard output: on a terminal it is fitted to the terminal's width,
+elsewhere it is what --text - prints.
 
-  INPUT                  PNG, JPEG or TIFF (recognised by content)
-  OUTPUT                 .png, .tif/.tiff or .jpg/.jpeg; same size as INPUT
+  glyphmosaic photo.jpg                  art at the terminal
+  glyphmosaic --colour photo.jpg         in the photo's colours
+  glyphmosaic photo.jpg art.png          the filtered image
+  cat photo.jpg | glyphmosaic - - --format png > art.png
+
+  INPUT                  PNG, JPEG or TIFF (recognised by content); - is
+                         standard input
+  OUTPUT                 .png, .tif/.tiff or .jpg/.jpeg, the filtered image;
+                         - is standard output (needs --format)
+  --format FORMAT        png, tiff or jpeg: the format of OUTPUT, whatever
+                         its name
   --text FILE            also write the drawn glyphs as text, one line per
                          cell row; FILE - is standard output
+  --colour, --color      colour the text with 24-bit terminal escapes: each
+                         glyph in the mean colour of its cell before filtering
+  --html FILE            also write the art as an HTML page in those colours
+  --no-rotate            keep the stored order of a photo's rows; by default
+                         the EXIF orientation turns it upright
   --rect T,L,B,R         filter only this rectangle (top, left, bottom, right)
   --tile WxH             the host's preferred tile size (default 256x256)
   --columns N            scale the image first so the art is N cells wide
+                         (default at a terminal: its width)
   --max-memory SIZE      refuse images needing more memory (default 4G)
   --quality N            JPEG output quality, 1 to 100 (default 95)
   -q, --quiet            no progress bar
@@ -156,8 +195,10 @@ built-in host exactly as a host application runs it.
   --version              print the version
   -h, --help             print this help
 
-Exit codes: 0 done, 1 usage, 2 cannot read or decode INPUT, 3 cannot write
-the output, 4 the filter reported an error, 130 cancelled.
+Exit codes: 0 done, 1 usage (also: two of INPUT, OUTPUT, --text and --html
+are the same file), 2 cannot read or decode INPUT, 3 cannot write the output
+(also: the reader of a pipe went away), 4 the filter reported an error,
+130 cancelled.
 )";
 }
 

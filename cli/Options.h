@@ -1,4 +1,5 @@
-// The command line: glyphmosaic [options] INPUT OUTPUT, or --text FILE INPUT [OUTPUT].
+// The command line: glyphmosaic [options] INPUT [OUTPUT]. INPUT alone prints
+// the art; "-" stands for standard input or output.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "abi/HostTypes.h"
+#include "cli/Codec.h"
 
 namespace gm::cli {
 
@@ -14,6 +16,11 @@ struct Options {
   std::string input;
   std::optional<std::string> output;
   std::optional<std::string> text;  // "-" is standard output
+  std::optional<std::string> html;
+  std::optional<Format> format;     // of OUTPUT, whatever its name
+  bool artToTerminal = false;       // INPUT alone: the text goes to standard output, fitted to a terminal
+  bool colour = false;
+  bool noRotate = false;
   std::optional<VRect> rect;
   int16_t tileWidth = 0;  // 0: the host's usual tile
   int16_t tileHeight = 0;

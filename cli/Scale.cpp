@@ -1,7 +1,8 @@
 #include "cli/Scale.h"
 
 #include <algorithm>
-#include <vector>
+
+#include "cli/Codec.h"
 
 namespace gm::cli {
 
@@ -10,64 +11,79 @@ Size ScaledSize(int32_t width, int32_t height, int32_t newWidth) {
   return Size{newWidth, static_cast<int32_t>(std::max<int64_t>(1, h))};
 }
 
-namespace {
-
-// Along one axis, in units where an input pixel is `outCount` long and an
-// output pixel `inCount` long: the pieces of input pixels each output covers.
-struct Span {
-  int32_t source;
-  uint64_t weight;
-};
-
-std::vector<std::vector<Span>> Coverage(int32_t inCount, int32_t outCount) {
-  std::vector<std::vector<Span>> spans(static_cast<size_t>(outCount));
-  const uint64_t in = static_cast<uint64_t>(inCount);
-  const uint64_t out = static_cast<uint64_t>(outCount);
+// Along each axis, in units where an input pixel is `out` long and an output
+// pixel `in` long, output o spans [o·in, o·in + in) and input s spans
+// [s·out, s·out + out); a pair's weight is the length they share. Each output
+// pixel gathers weight in.width · in.height in all; with 255 a sample and
+// both sides at most 2,000,000 the sums stay far below 2^64.
+AreaScaler::AreaScaler(int32_t inWidth, int32_t inHeight, int channels, Size size)
+    : inWidth_(inWidth),
+      inHeight_(inHeight),
+      channels_(static_cast<size_t>(channels)),
+      size_(size),
+      columns_(static_cast<size_t>(size.width)),
+      across_(static_cast<size_t>(size.width) * channels_),
+      pending_(across_.size()),
+      fresh_(across_.size()),
+      result_(ReserveImage(static_cast<uint32_t>(size.width), static_cast<uint32_t>(size.height), channels)) {
+  const uint64_t in = static_cast<uint64_t>(inWidth);
+  const uint64_t out = static_cast<uint64_t>(size.width);
   for (uint64_t o = 0; o < out; ++o) {
     const uint64_t start = o * in;
     const uint64_t end = start + in;
     for (uint64_t s = start / out; s * out < end; ++s) {
       const uint64_t from = std::max(start, s * out);
       const uint64_t to = std::min(end, (s + 1) * out);
-      if (to > from) spans[o].push_back({static_cast<int32_t>(s), to - from});
+      if (to > from) columns_[o].push_back({static_cast<int32_t>(s), to - from});
     }
   }
-  return spans;
 }
 
-}  // namespace
+void AreaScaler::AddRow(const uint8_t* row) {
+  for (size_t ox = 0; ox < columns_.size(); ++ox) {
+    uint64_t* acc = across_.data() + ox * channels_;
+    std::fill(acc, acc + channels_, 0);
+    for (const Span& c : columns_[ox]) {
+      const uint8_t* p = row + static_cast<size_t>(c.source) * channels_;
+      for (size_t k = 0; k < channels_; ++k) acc[k] += p[k] * c.weight;
+    }
+  }
+  const uint64_t in = static_cast<uint64_t>(inHeight_);
+  const uint64_t out = static_cast<uint64_t>(size_.height);
+  const uint64_t s = static_cast<uint64_t>(nextRow_++);
+  const uint64_t start = s * out, end = start + out;
+  // Every output row this input row touches ends within it, but the last.
+  for (uint64_t o = start / in; o < out && o * in < end; ++o) {
+    const uint64_t weight = std::min(end, (o + 1) * in) - std::max(start, o * in);
+    if (weight == 0) continue;
+    std::vector<uint64_t>& sums = static_cast<int64_t>(o) == pendingRow_ ? pending_ : fresh_;
+    if (&sums == &fresh_) std::fill(fresh_.begin(), fresh_.end(), 0);
+    for (size_t i = 0; i < sums.size(); ++i) sums[i] += across_[i] * weight;
+    if ((o + 1) * in <= end) {
+      Emit(static_cast<int32_t>(o), sums);
+    } else {
+      if (&sums == &fresh_) std::swap(pending_, fresh_);
+      pendingRow_ = static_cast<int32_t>(o);
+    }
+  }
+}
+
+void AreaScaler::Emit(int32_t outRow, const std::vector<uint64_t>& sums) {
+  const uint64_t total = static_cast<uint64_t>(inWidth_) * static_cast<uint64_t>(inHeight_);
+  uint8_t* dst = CommitRows(result_, static_cast<uint32_t>(outRow), static_cast<uint32_t>(outRow) + 1);
+  for (size_t i = 0; i < sums.size(); ++i) dst[i] = static_cast<uint8_t>((sums[i] + total / 2) / total);
+  if (outRow == pendingRow_) pendingRow_ = -1;
+}
+
+Image AreaScaler::Take() { return std::move(result_); }
 
 Image AreaScale(const Image& source, Size size, const CancelCheck& cancel) {
-  Image result(size.width, size.height, source.channels);
-  const auto columns = Coverage(source.width, size.width);
-  const auto rows = Coverage(source.height, size.height);
-  const size_t channels = static_cast<size_t>(source.channels);
-  const size_t outRow = static_cast<size_t>(size.width) * channels;
-  // Each output pixel gathers weight in.width * in.height in all; with 255 a
-  // sample and both sides at most 2,000,000 the sums stay far below 2^64.
-  const uint64_t total = static_cast<uint64_t>(source.width) * static_cast<uint64_t>(source.height);
-  std::vector<uint64_t> across(outRow);
-  std::vector<uint64_t> sums(outRow);
-
-  for (int32_t oy = 0; oy < size.height; ++oy) {
-    std::fill(sums.begin(), sums.end(), 0);
-    for (const Span& r : rows[static_cast<size_t>(oy)]) {
-      const uint8_t* in = source.At(0, r.source);
-      for (int32_t ox = 0; ox < size.width; ++ox) {
-        uint64_t* acc = across.data() + static_cast<size_t>(ox) * channels;
-        std::fill(acc, acc + channels, 0);
-        for (const Span& c : columns[static_cast<size_t>(ox)]) {
-          const uint8_t* p = in + static_cast<size_t>(c.source) * channels;
-          for (size_t k = 0; k < channels; ++k) acc[k] += p[k] * c.weight;
-        }
-      }
-      for (size_t i = 0; i < outRow; ++i) sums[i] += across[i] * r.weight;
-    }
-    uint8_t* out = result.At(0, oy);
-    for (size_t i = 0; i < outRow; ++i) out[i] = static_cast<uint8_t>((sums[i] + total / 2) / total);
-    if (cancel && (oy & 15) == 0 && cancel()) throw Failure(kExitCancelled, "", "cancelled");
+  AreaScaler scaler(source.width, source.height, source.channels, size);
+  for (int32_t y = 0; y < source.height; ++y) {
+    scaler.AddRow(source.At(0, y));
+    if (cancel && (y & 63) == 0 && cancel()) throw Failure(kExitCancelled, "", "cancelled");
   }
-  return result;
+  return scaler.Take();
 }
 
 }  // namespace gm::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "cli/Failure.h"
 #include "host/Image.h"
@@ -16,9 +17,36 @@ struct Size {
 };
 Size ScaledSize(int32_t width, int32_t height, int32_t newWidth);
 
-// Exact integer arithmetic, so the result is the same on every machine;
-// rounds to nearest. Works one input row at a time: the only buffers besides
-// the result are two rows of the result's width.
+// Exact integer arithmetic, so the result is the same on every machine and
+// whatever order the rows come in; rounds to nearest. Fed one input row at a
+// time, top to bottom, so that a decoder can stream into it and the input is
+// never held whole: besides the result it keeps three rows of sums.
+class AreaScaler {
+ public:
+  AreaScaler(int32_t inWidth, int32_t inHeight, int channels, Size size);
+  void AddRow(const uint8_t* row);
+  // The result, once every input row is in.
+  Image Take();
+
+ private:
+  struct Span {
+    int32_t source;
+    uint64_t weight;
+  };
+  void Emit(int32_t outRow, const std::vector<uint64_t>& sums);
+
+  int32_t inWidth_, inHeight_;
+  size_t channels_;
+  Size size_;
+  std::vector<std::vector<Span>> columns_;  // the input pixels each output column covers
+  std::vector<uint64_t> across_;            // the current input row, averaged across
+  std::vector<uint64_t> pending_;           // sums of the output row the next input row continues
+  std::vector<uint64_t> fresh_;
+  int32_t nextRow_ = 0;
+  int32_t pendingRow_ = -1;
+  Image result_;
+};
+
 Image AreaScale(const Image& source, Size size, const CancelCheck& cancel = {});
 
 }  // namespace gm::cli

@@ -1,5 +1,7 @@
-// libtiff reports through callbacks; these keep its first error as one line
-// for the tool's own message, and drop its warnings.
+// libtiff reports through callbacks; these keep its first error and its
+// latest warning, each as one line, for the tool's own message. A warning
+// counts when nothing worse was said: some codecs explain a block they
+// cannot decode only as a warning.
 #pragma once
 
 #include <tiffio.h>
@@ -10,6 +12,7 @@ namespace gm::cli {
 
 struct TiffMessages {
   char error[256] = {};
+  char warning[256] = {};
 };
 
 int OnTiffError(TIFF* tif, void* user, const char* module, const char* format, va_list args);

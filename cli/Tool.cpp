@@ -1,14 +1,20 @@
 #include "cli/Tool.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "cli/AtomicFile.h"
 #include "cli/Codec.h"
+#include "cli/Colours.h"
 #include "cli/Options.h"
+#include "cli/Orient.h"
 #include "cli/Progress.h"
-#include "cli/Scale.h"
+#include "cli/SameFile.h"
+#include "cli/Terminal.h"
 #include "cli/TextArt.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
@@ -83,59 +89,89 @@ void Filter(Image& image, const Options& options, const ToolIO& io) {
   }
 }
 
+// The art's width in cells: as asked, else the terminal's when the art goes
+// to one.
+std::optional<int32_t> Columns(const Options& options, const ToolIO& io) {
+  if (options.columns || !options.artToTerminal) return options.columns;
+  const int fd = ::fileno(io.out);
+  if (fd < 0 || ::isatty(fd) != 1) return std::nullopt;
+  return TerminalColumns(fd, std::getenv("COLUMNS"));
+}
+
+// The page's title: the input's file name, without its folder.
+std::string PageTitle(const std::string& input) {
+  if (input == "-") return kStandardInput;
+  const auto slash = input.find_last_of('/');
+  return slash == std::string::npos ? input : input.substr(slash + 1);
+}
+
 int Run(const Options& options, const ToolIO& io) {
+  // Before anything is read or written: a typo must not cost the original.
+  std::vector<NamedFile> files{{"INPUT", options.input}};
+  if (options.output) files.push_back({"OUTPUT", *options.output});
+  if (options.text) files.push_back({"--text", *options.text});
+  if (options.html) files.push_back({"--html", *options.html});
+  RefuseSameFiles(files);
+
   // Output targets first: a folder that takes no file is found before the work.
-  std::optional<Format> format;
+  std::optional<Format> format = options.format;
   std::unique_ptr<AtomicFile> output;
   if (options.output) {
-    format = FormatFromExtension(*options.output);
+    if (!format) format = FormatFromExtension(*options.output);
     if (!format) {
       throw Failure(kExitUsage, *options.output,
-                    "cannot tell the output format; use .png, .tif, .tiff, .jpg or .jpeg");
+                    "cannot tell the output format; use .png, .tif, .tiff, .jpg or .jpeg, or --format");
+    }
+    if (*options.output == "-" && ::isatty(STDOUT_FILENO) == 1) {
+      throw Failure(kExitUsage, kStandardOutput, "is a terminal; send the image to a file or a pipe");
     }
     output = std::make_unique<AtomicFile>(*options.output);
   }
   std::unique_ptr<AtomicFile> textFile;
-  if (options.text && *options.text != "-") textFile = std::make_unique<AtomicFile>(*options.text);
+  if (options.text) textFile = std::make_unique<AtomicFile>(*options.text);
+  std::unique_ptr<AtomicFile> htmlFile;
+  if (options.html) htmlFile = std::make_unique<AtomicFile>(*options.html);
 
   DecodeLimits limits;
   if (options.maxMemory) limits.maxBytes = *options.maxMemory;
-  Image image = DecodeImage(options.input, limits, io.cancel);
+  const std::string inputName = options.input == "-" ? kStandardInput : options.input;
+  // Scaled while decoding, across the image as it is shown: the full-size
+  // image is never held when it need not be.
+  ScaleRequest scale;
+  if (const auto columns = Columns(options, io)) scale.width = *columns * kGlyphWidth;
+  scale.upright = !options.noRotate;
+  Image image = DecodeImage(options.input, limits, io.cancel, scale);
+  const int orientation = options.noRotate ? 1 : image.orientation;
   if (format == Format::Jpeg && image.channels == 4) {
-    throw Failure(kExitOutput, *options.output, "JPEG cannot keep the input's alpha channel; write .png or .tif");
+    throw Failure(kExitOutput, output->Path(), "JPEG cannot keep the input's alpha channel; write .png or .tif");
   }
-  if (options.columns) {
-    const Size size = ScaledSize(image.width, image.height, *options.columns * kGlyphWidth);
-    CheckDimensions(options.input, static_cast<uint64_t>(size.width), static_cast<uint64_t>(size.height),
-                    image.channels, limits);
-    Image scaled = AreaScale(image, size, io.cancel);
-    image = std::move(scaled);  // the original goes before the filter runs
-  }
+  image = Orient(std::move(image), orientation);
   if (options.rect) CheckRect(options, image);
+
+  const VRect area = options.rect.value_or(VRect{0, 0, image.height, image.width});
+  std::vector<Rgb> colours;
+  if (options.colour || options.html) colours = CellColours(image, area);
 
   Filter(image, options, io);
 
   std::string text;
-  if (options.text) {
+  if (options.text || options.html) {
     try {
-      text = ReadDrawnText(image, options.rect.value_or(VRect{0, 0, image.height, image.width}));
+      text = ReadDrawnText(image, area);
     } catch (const Failure& f) {
-      throw Failure(f.ExitCode(), options.input, f.what());
+      throw Failure(f.ExitCode(), inputName, f.what());
     }
   }
   if (output) {
     EncodeImage(image, *format, output->Fd(), output->Path(), EncodeOptions{options.quality}, io.cancel);
   }
-  if (textFile) textFile->Write(text);
+  if (textFile) textFile->Write(options.colour ? AnsiText(text, colours) : text);
+  if (htmlFile) htmlFile->Write(HtmlPage(text, colours, PageTitle(options.input)));
   // Ctrl-C while writing still means nothing is kept.
-  if (io.cancel && io.cancel()) throw Failure(kExitCancelled, options.input, "cancelled");
+  if (io.cancel && io.cancel()) throw Failure(kExitCancelled, inputName, "cancelled");
   if (output) output->Commit();
+  if (htmlFile) htmlFile->Commit();
   if (textFile) textFile->Commit();
-  if (options.text && *options.text == "-") {
-    if (std::fwrite(text.data(), 1, text.size(), io.out) != text.size() || std::fflush(io.out) != 0) {
-      throw Failure(kExitOutput, "-", "cannot write the text to standard output");
-    }
-  }
   return kExitOk;
 }
 
@@ -171,7 +207,7 @@ int RunTool(std::span<const std::string> args, const ToolIO& io) {
       return kExitOk;
     }
     if (options.about) return PrintAbout(io);
-    current = options.input;
+    current = options.input == "-" ? kStandardInput : options.input;
     return Run(options, io);
   } catch (const Failure& f) {
     const std::string& file = f.File().empty() ? current : f.File();

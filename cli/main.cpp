@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
+  // A reader that goes away is a write error with its own message, not a
+  // silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string> args(argv + 1, argv + argc);
   gm::cli::ToolIO io;

@@ -42,13 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gm::cli::DecodeLimits limits;
   limits.maxDimension = kMaxDimension;
   limits.maxBytes = kMaxBytes;
+  // At full size, or scaled while decoding to a width (or, for a turned
+  // image, a height) the input's last bytes choose: one decode an input, so
+  // that large images stay within the time limit.
+  gm::cli::ScaleRequest scale;
+  if (size >= 2 && (data[size - 1] & 1)) scale = {1 + data[size - 2] % 200, (data[size - 1] & 2) != 0};
   try {
-    const gm::Image image = gm::cli::DecodeImage(path, limits, [] { return false; });
+    const gm::Image image = gm::cli::DecodeImage(path, limits, [] { return false; }, scale);
     GM_FUZZ_CHECK(image.width > 0 && image.height > 0);
     GM_FUZZ_CHECK(image.width <= kMaxDimension && image.height <= kMaxDimension);
     GM_FUZZ_CHECK(image.channels == 3 || image.channels == 4);
+    GM_FUZZ_CHECK(image.orientation >= 1 && image.orientation <= 8);
     GM_FUZZ_CHECK(image.pixels.size() == static_cast<size_t>(image.width) * image.height * image.channels);
     GM_FUZZ_CHECK(image.pixels.size() <= kMaxBytes);
+    if (scale.width > 0) GM_FUZZ_CHECK((scale.alongHeight ? image.height : image.width) == scale.width);
   } catch (const gm::cli::Failure& failure) {
     GM_FUZZ_CHECK(failure.ExitCode() == gm::cli::kExitInput);
     GM_FUZZ_CHECK(failure.File() == path);

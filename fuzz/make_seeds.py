@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the small crafted decode seeds: headers that claim far more pixels
-than the file holds (decompression bombs), and truncated files, into
-fuzz/corpus/decode."""
+than the file holds (decompression bombs), truncated files, and photos that
+carry an EXIF orientation (whole, or damaged), into fuzz/corpus/decode."""
 import struct
 import zlib
 from pathlib import Path
@@ -28,7 +28,7 @@ def jpeg_sof(width, height):
     return b"\xff\xd8" + dqt + sof + b"\xff\xd9"
 
 
-def tiff(width, height, strip_bytes=16, tile=None, bits=8):
+def tiff(width, height, strip_bytes=16, tile=None, bits=8, extra=()):
     entries = [
         (256, 4, 1, width),             # ImageWidth
         (257, 4, 1, height),            # ImageLength
@@ -43,12 +43,34 @@ def tiff(width, height, strip_bytes=16, tile=None, bits=8):
     if tile:
         entries = [e for e in entries if e[0] not in (273, 278, 279)]
         entries += [(322, 4, 1, tile[0]), (323, 4, 1, tile[1]), (324, 4, 1, 8), (325, 4, 1, strip_bytes)]
+    entries = sorted(entries + list(extra))
     ifd = struct.pack("<H", len(entries))
     for tag, kind, count, value in entries:
         packed = struct.pack("<H", value) + b"\0\0" if kind == 3 else struct.pack("<I", value)
         ifd += struct.pack("<HHI", tag, kind, count) + packed
     ifd += struct.pack("<I", 0)
     return b"II*\x00" + struct.pack("<I", 8) + ifd
+
+
+def exif(orientation, order=">", count=2):
+    """A TIFF-structured EXIF block: a description entry and the orientation."""
+    head = (b"MM" if order == ">" else b"II") + struct.pack(order + "HI", 42, 8)
+    ifd = struct.pack(order + "H", count)
+    ifd += struct.pack(order + "HHI", 0x010E, 2, 4) + b"GM\0\0"
+    ifd += struct.pack(order + "HHIHH", 0x0112, 3, 1, orientation, 0)
+    return head + ifd + struct.pack(order + "I", 0)
+
+
+def jpeg_with_app1(data):
+    jpeg = (OUT / "baseline.jpg").read_bytes()
+    return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(data) + 2) + data + jpeg[2:]
+
+
+def png_with_exif(data, after_pixels=False):
+    """rgb.png with an eXIf chunk after IHDR or just before IEND."""
+    png_file = (OUT / "rgb.png").read_bytes()
+    at = len(png_file) - 12 if after_pixels else 8 + 25
+    return png_file[:at] + png_chunk(b"eXIf", data) + png_file[at:]
 
 
 FILES = {
@@ -72,6 +94,13 @@ FILES = {
     "truncated-rows.png": png(16, 16, rows=b"\x00" + b"\x80" * 48),
     "empty-header.jpg": jpeg_sof(0, 16),
     "short-strip.tif": tiff(16, 16, strip_bytes=4096),
+    # Orientations to turn by, and EXIF blocks to ignore.
+    "exif-orientation-6.jpg": jpeg_with_app1(b"Exif\0\0" + exif(6)),
+    "exif-damaged.jpg": jpeg_with_app1(b"Exif\0\0" + exif(6, count=0xFFFF)),
+    "exif-orientation-3.png": png_with_exif(exif(3, "<")),
+    "exif-after-pixels.png": png_with_exif(exif(7), after_pixels=True),  # not looked for there
+    "exif-absurd.png": png_with_exif(exif(40000, "<")),
+    "exif-orientation-5.tif": tiff(4, 2, strip_bytes=24, extra=[(274, 3, 1, 5)]),
 }
 
 for name, data in FILES.items():

@@ -180,6 +180,18 @@ OSErr FilterHost::Deliver(RunState& s) {
   }
   if (r.top == r.bottom || r.left == r.right) return noErr;
 
+  // A real host points into its own tile memory; so does this one when the
+  // image's rows are what was asked for. Padding and a subset of the planes
+  // need a buffer of their own.
+  if (image.channels == 3 && lo == 0 && hi == 2 && s.options->rowPadding == 0) {
+    const auto stride = static_cast<int32_t>(image.RowBytes());
+    rec.outData = s.image->At(r.left, r.top);
+    rec.outRowBytes = stride;
+    s.delivered = Delivery{r, lo, hi, stride, true};
+    s.report->deliveries.push_back(*s.delivered);
+    return noErr;
+  }
+
   const size_t planes = static_cast<size_t>(hi - lo + 1);
   const size_t width = static_cast<size_t>(r.right - r.left);
   const size_t height = static_cast<size_t>(r.bottom - r.top);
@@ -193,7 +205,7 @@ OSErr FilterHost::Deliver(RunState& s) {
   }
   rec.outData = s.buffer.data();
   rec.outRowBytes = static_cast<int32_t>(stride);
-  s.delivered = Delivery{r, lo, hi, static_cast<int32_t>(stride)};
+  s.delivered = Delivery{r, lo, hi, static_cast<int32_t>(stride), false};
   s.report->deliveries.push_back(*s.delivered);
   return noErr;
 }
@@ -202,6 +214,7 @@ void FilterHost::WriteBack(RunState& s) {
   if (!s.delivered) return;
   const Delivery d = *s.delivered;
   s.delivered.reset();
+  if (d.inPlace) return;
   const size_t planes = static_cast<size_t>(d.hiPlane - d.loPlane + 1);
   const size_t width = static_cast<size_t>(d.rect.right - d.rect.left);
   const size_t height = static_cast<size_t>(d.rect.bottom - d.rect.top);

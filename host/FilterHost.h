@@ -24,7 +24,9 @@ struct RunOptions {
   int16_t tileWidth = 256;
   int16_t tileHeight = 256;
   bool bigDocument = true;  // offer 32-bit coordinates
-  int32_t rowPadding = 0;   // bytes the host adds after each delivered row
+  // Bytes the host adds after each delivered row. With none, the planes of a
+  // three-channel image are handed out in place, as real hosts do.
+  int32_t rowPadding = 0;
   // For images with a fourth channel: true treats it as a layer's
   // transparency, false as an extra channel of a flat image.
   bool alphaIsTransparency = true;
@@ -38,6 +40,7 @@ struct Delivery {
   int16_t loPlane = 0;
   int16_t hiPlane = 0;
   int32_t rowBytes = 0;
+  bool inPlace = false;  // a pointer into the image itself, not a copy
 };
 
 struct RunReport {

@@ -2,6 +2,8 @@
 # scdoc writes the manual page; man (man-db) checks that it renders cleanly.
 GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config scdoc)
 GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind man-db)
+# The CPU emulator that runs the Win32 module (label win32).
+GM_TEST_PACKAGES+=(libunicorn-dev)
 # The Windows modules: mingw-w64 cross compilers, GoogleTest sources to build
 # for them, and wine (with xvfb for tests that open windows) to run Win64.
 GM_WINDOWS_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
@@ -13,5 +15,6 @@ GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
 GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
-# scripts/bench: chafa for the end-to-end comparison, GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa time)
+# scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
+# GNU time for peak memory.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)

@@ -278,6 +278,69 @@ TEST(CliDecode, TiffPaletteAndSixteenBitGoThroughLibtiffsConversion) {
   EXPECT_EQ(d.At(0, 1)[0], 255);
 }
 
+// Premultiplied colour is divided back out, c = round(c' · 255 / a); libtiff's
+// RGBA conversion premultiplies even unassociated alpha, which is undone too,
+// as closely as the premultiplied levels allow.
+TEST(CliDecode, TiffAlphaComesOutUnassociated) {
+  struct Case {
+    const char* name;
+    int samples, depth;
+    bool tiled, separate, associated;
+  };
+  const Case cases[] = {
+      {"rgbaAssociated", 4, 8, false, false, true},
+      {"greyAlphaAssociatedPlanes", 2, 8, true, true, true},
+      {"rgba16Unassociated", 4, 16, false, false, false},
+      {"rgba16Associated", 4, 16, true, false, true},
+  };
+  for (const Case& c : cases) {
+    clitest::TiffSpec s;
+    s.width = 23;
+    s.height = 9;
+    s.samples = c.samples;
+    s.photometric = c.samples == 2 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    s.depth = c.depth;
+    s.tiled = c.tiled;
+    s.separate = c.separate;
+    s.alpha = true;
+    s.associated = c.associated;
+    const int scale = c.depth == 16 ? 257 : 1;
+    std::vector<std::array<int, 4>> want;  // unassociated 8-bit levels
+    for (int i = 0; i < s.width * s.height; ++i) {
+      const int a = (i * 37) % 256;
+      std::array<int, 4> v{(i * 91) % 256, (i * 53 + 17) % 256, (i * 29 + 200) % 256, a};
+      if (c.samples == 2) v[1] = v[2] = v[0];
+      if (c.associated) {
+        for (int k = 0; k < 3; ++k) v[k] = v[k] * a / 255;  // a valid premultiplied level
+      }
+      for (int k = 0; k < c.samples - 1; ++k) s.data.push_back(static_cast<uint16_t>(v[static_cast<size_t>(k)] * scale));
+      s.data.push_back(static_cast<uint16_t>(a * scale));
+      if (c.associated) {
+        for (int k = 0; k < 3; ++k) v[k] = a == 0 ? 0 : std::min(255, (v[k] * 255 + a / 2) / a);
+      }
+      want.push_back(v);
+    }
+    TempDir dir;
+    clitest::WriteTiff(dir / "in.tif", s);
+    const Image image = Decode(dir / "in.tif");
+    ASSERT_EQ(image.channels, 4) << c.name;
+    for (int i = 0; i < s.width * s.height; ++i) {
+      const uint8_t* got = image.At(i % s.width, i / s.width);
+      const auto& v = want[static_cast<size_t>(i)];
+      ASSERT_EQ(got[3], v[3]) << c.name << " pixel " << i;
+      for (int k = 0; k < 3; ++k) {
+        // Premultiplied to 8 bits and back, a level is known to within 255 / a.
+        const int slack = c.associated || c.depth == 8 ? 0 : (255 + v[3] - 1) / std::max(1, v[3]);
+        if (v[3] == 0) {
+          ASSERT_EQ(got[k], 0) << c.name << " pixel " << i;
+        } else {
+          ASSERT_NEAR(got[k], v[static_cast<size_t>(k)], slack) << c.name << " pixel " << i << " channel " << k;
+        }
+      }
+    }
+  }
+}
+
 // Lossless formats give back the pixels written; an all-grey image is
 // stored with one colour sample and still decodes to the same values.
 TEST(CliEncode, LosslessRoundTripsKeepEveryPixelAndPickGreyscaleWhenTheyCan) {

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -144,6 +146,10 @@ void WritePng(const std::string& path, const PngSpec& s) {
     colour.blue = s.transparentColour[2];
     png_set_tRNS(png, info, nullptr, 0, &colour);
   }
+  if (!s.exif.empty()) {
+    std::vector<png_byte> exif(s.exif.begin(), s.exif.end());
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(exif.size()), exif.data());
+  }
   png_set_compression_level(png, 1);
   png_write_info(png, info);
   png_write_image(png, pointers.data());
@@ -152,7 +158,7 @@ void WritePng(const std::string& path, const PngSpec& s) {
 }
 
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
-               bool progressive, int quality) {
+               bool progressive, int quality, const std::string& app1) {
   auto file = OpenForWriting(path);
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
@@ -167,6 +173,10 @@ void WriteJpeg(const std::string& path, int width, int height, int components, c
   jpeg_set_quality(&cinfo, quality, TRUE);
   if (progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
+  if (!app1.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(app1.data()),
+                      static_cast<unsigned>(app1.size()));
+  }
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<uint8_t*>(samples.data()) + static_cast<size_t>(cinfo.next_scanline) * width * components;
     jpeg_write_scanlines(&cinfo, &row, 1);
@@ -185,8 +195,9 @@ void WriteTiff(const std::string& path, const TiffSpec& s) {
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.photometric);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  if (s.orientation != 0) TIFFSetField(t, TIFFTAG_ORIENTATION, s.orientation);
   if (s.alpha) {
-    const uint16_t kinds[] = {EXTRASAMPLE_UNASSALPHA};
+    const uint16_t kinds[] = {static_cast<uint16_t>(s.associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA)};
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kinds);
   }
   if (!s.colourMap.empty()) {
@@ -260,14 +271,29 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-RunResult RunGlyphmosaic(const std::vector<std::string>& args) {
+RunResult RunGlyphmosaic(const std::vector<std::string>& args) { return RunGlyphmosaic(args, Streams{}); }
+
+RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
+  std::signal(SIGPIPE, SIG_IGN);  // feeding a tool that stops reading must not end the test
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if (streams.input && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (streams.outputPipe && ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   TempDir capture;
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (streams.input) {
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  } else {
+    const std::string& from = streams.inputFile.empty() ? std::string("/dev/null") : streams.inputFile;
+    posix_spawn_file_actions_addopen(&actions, 0, from.c_str(), O_RDONLY, 0);
+  }
+  if (streams.outputPipe) {
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> all{GM_GLYPHMOSAIC};
   all.insert(all.end(), args.begin(), args.end());
@@ -278,11 +304,36 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args) {
   const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
+  std::thread feeder;
+  if (streams.input) {
+    ::close(in[0]);
+    feeder = std::thread([&] {
+      for (size_t done = 0; done < streams.input->size();) {
+        const ssize_t n = ::write(in[1], streams.input->data() + done, streams.input->size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      ::close(in[1]);
+    });
+  }
+  std::string piped;
+  if (streams.outputPipe) {
+    ::close(out[1]);
+    if (streams.readerGone) {
+      ::close(out[0]);
+    } else {
+      char buffer[65536];
+      ssize_t n = 0;
+      while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
+      ::close(out[0]);
+    }
+  }
+  if (feeder.joinable()) feeder.join();
   int status = 0;
   ::waitpid(pid, &status, 0);
   RunResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = ReadFile(outPath);
+  result.out = streams.outputPipe ? piped : ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
 }

@@ -40,12 +40,13 @@ struct PngSpec {
   std::vector<uint8_t> palette;
   std::vector<uint8_t> paletteAlpha;       // tRNS for palette images
   std::vector<uint16_t> transparentColour;  // tRNS for grey (1 value) or RGB (3 values)
+  std::string exif;                         // an eXIf chunk's content, when not empty
 };
 void WritePng(const std::string& path, const PngSpec& spec);
 
 // JPEG from interleaved samples of `components` (1 grey, 3 RGB, 4 CMYK stored as is).
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
-               bool progressive, int quality = 95);
+               bool progressive, int quality = 95, const std::string& app1 = {});
 
 struct TiffSpec {
   int width = 0, height = 0;
@@ -54,9 +55,11 @@ struct TiffSpec {
   int depth = 8;
   bool tiled = false;
   bool separate = false;
-  bool alpha = false;  // last sample is unassociated alpha
+  bool alpha = false;       // last sample is alpha,
+  bool associated = false;  // premultiplied, or else unassociated
   std::vector<uint16_t> data;       // interleaved samples
   std::vector<uint16_t> colourMap;  // 3 x 2^depth entries for palette images
+  int orientation = 0;              // 0: no Orientation tag
 };
 void WriteTiff(const std::string& path, const TiffSpec& spec);
 
@@ -71,5 +74,14 @@ struct RunResult {
 };
 // Runs the built binary with these arguments and no terminal.
 RunResult RunGlyphmosaic(const std::vector<std::string>& args);
+
+// Standard input and output other than /dev/null and a file.
+struct Streams {
+  std::string inputFile;             // opened as standard input, when not empty
+  const std::string* input = nullptr;  // else, when set, fed to standard input through a pipe
+  bool outputPipe = false;           // standard output a pipe instead of a file
+  bool readerGone = false;           // that pipe's reader closed before the run
+};
+RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
 
 }  // namespace clitest

@@ -44,13 +44,30 @@ TEST(CliOptions, AcceptsTheDocumentedForms) {
   EXPECT_TRUE(Parse({"--about"}).about);
   EXPECT_TRUE(Parse({"-h"}).help);
   EXPECT_EQ(Parse({"--", "-odd.png", "out.png"}).input, "-odd.png");
+
+  // INPUT alone prints the art; --text, OUTPUT or --html each take its place.
+  const Options alone = Parse({"in.png"});
+  EXPECT_TRUE(alone.artToTerminal);
+  EXPECT_EQ(alone.text, "-");
+  EXPECT_FALSE(Parse({"--text", "-", "in.png"}).artToTerminal);
+  EXPECT_FALSE(Parse({"--html", "page.html", "in.png"}).text);
+  const Options streams = Parse({"--format=TIF", "--no-rotate", "--color", "--text", "a.txt", "-", "-"});
+  EXPECT_EQ(streams.input, "-");
+  EXPECT_EQ(streams.output, "-");
+  EXPECT_EQ(streams.format, gm::cli::Format::Tiff);
+  EXPECT_TRUE(streams.noRotate);
+  EXPECT_TRUE(streams.colour);
 }
 
 TEST(CliOptions, RefusesWithUsageExitCode) {
   const std::vector<std::vector<std::string>> bad = {
       {},
-      {"in.png"},
       {"a.png", "b.png", "c.png"},
+      {"a.png", "-"},
+      {"--format", "png", "a.png"},
+      {"--format", "bmp", "a.png", "b.png"},
+      {"--colour", "a.png", "b.png"},
+      {"--text", "-", "--format", "png", "a.png", "-"},
       {"--rect", "1,2,3", "a.png", "b.png"},
       {"--rect", "10,0,5,8", "a.png", "b.png"},
       {"--rect", "-1,0,5,8", "a.png", "b.png"},
@@ -135,7 +152,7 @@ TEST(CliScale, EveryPixelIsTheMeanOfTheAreaItCovers) {
   }
   // A 2 x 2 box of 0, 1, 1, 1 averages to 0.75 and rounds to 1; exact halves round up.
   Image box(2, 2, 3);
-  for (int i = 3; i < 12; ++i) box.pixels[static_cast<size_t>(i)] = 1;
+  box.pixels = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   EXPECT_EQ(gm::cli::AreaScale(box, {1, 1}).pixels[0], 1);
   Image half(2, 1, 3);
   half.pixels = {0, 0, 0, 1, 1, 1};

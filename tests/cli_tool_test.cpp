@@ -141,7 +141,7 @@ TEST(CliTool, InputKindsGiveTheKernelsResult) {
       {"photo.jpg", "out.png",
        [](const std::string& path) {
          const Image p = clitest::Picture(50, 38, 3, 11);
-         clitest::WriteJpeg(path, p.width, p.height, 3, p.pixels, true);
+         clitest::WriteJpeg(path, p.width, p.height, 3, {p.pixels.begin(), p.pixels.end()}, true);
        },
        3},
       {"tiles.tif", "out.png",

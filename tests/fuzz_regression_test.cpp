@@ -45,6 +45,10 @@ const Bomb kBombs[] = {
     {"bomb-30000.tif", "truncated TIFF", 30000L * 30000 * 3 / 1024},
     {"bomb-tile.tif", "larger than the memory limit", 16 * 16 * 3 / 1024},
     {"bomb-wide-16bit.tif", "truncated TIFF", 2000000L * 3 / 1024},
+    // A 300-byte PNG whose text chunk claims 1.2 GB: libpng only warned
+    // before allocating it, in front of the pixels or behind them.
+    {"found-huge-text-before-pixels.png", "chunk data is too large", 0},
+    {"found-huge-text-after-pixels.png", "chunk data is too large", 0},
 };
 
 TEST(DecompressionBomb, FailsBeforeTheClaimedImageCostsMemory) {

@@ -178,6 +178,56 @@ TEST(HostRequests, ContinueIsCalledWhileMoreIsAskedFor) {
   EXPECT_EQ(image.pixels[0], static_cast<uint8_t>(~first));  // three inversions, each written back
 }
 
+// What the plug-in was handed for one request.
+void* seenData;
+int32_t seenRowBytes;
+
+void RecordingPlugin(int16_t selector, void* record, intptr_t*, int16_t* result) {
+  auto* rec = static_cast<FilterRecord*>(record);
+  if (selector != filterSelectorStart) return;
+  rec->outRect = Rect{int16_t(nextRequest.top), int16_t(nextRequest.left), int16_t(nextRequest.bottom),
+                      int16_t(nextRequest.right)};
+  rec->outLoPlane = nextLo;
+  rec->outHiPlane = nextHi;
+  *result = rec->advanceState();
+  seenData = rec->outData;
+  seenRowBytes = rec->outRowBytes;
+  static_cast<uint8_t*>(seenData)[0] = 7;  // must reach the image either way
+  rec->outRect = Rect{0, 0, 0, 0};
+}
+
+// All three planes of an RGB image without padding are the image's own rows;
+// padding, a subset of the planes or a fourth channel get a copy.
+TEST(HostRequests, DeliversInPlaceWhenTheImageLayoutIsWhatWasAskedFor) {
+  struct Case {
+    int channels;
+    int32_t padding;
+    int16_t lo, hi;
+    bool inPlace;
+  };
+  const Case cases[] = {
+      {3, 0, 0, 2, true}, {3, 4, 0, 2, false}, {3, 0, 1, 2, false}, {3, 0, 0, 0, false}, {4, 0, 0, 2, false},
+  };
+  for (const Case& c : cases) {
+    Image image = PhotoLikeImage(40, 30, c.channels, 7);
+    nextRequest = VRect{5, 6, 17, 30};
+    nextLo = c.lo;
+    nextHi = c.hi;
+    RunOptions options;
+    options.rowPadding = c.padding;
+    FilterHost host(RecordingPlugin);
+    const RunReport report = host.Run(image, options);
+    ASSERT_TRUE(report.Succeeded());
+    ASSERT_EQ(report.deliveries.size(), 1u);
+    EXPECT_EQ(report.deliveries[0].inPlace, c.inPlace);
+    const bool intoImage = seenData == image.At(6, 5);
+    EXPECT_EQ(intoImage, c.inPlace) << c.channels << " channels, padding " << c.padding;
+    const int32_t planes = c.hi - c.lo + 1;
+    EXPECT_EQ(seenRowBytes, c.inPlace ? 40 * 3 : 24 * planes + c.padding);
+    EXPECT_EQ(image.At(6, 5)[c.lo], 7);
+  }
+}
+
 TEST(HostSuites, BlocksAndNamedSuites) {
   FilterHost host(PluginMain);
   SPBasicSuite* basic = host.BasicSuite();

@@ -1,0 +1,360 @@
+// The tool as people first type it: INPUT alone prints the art (fitted to a
+// terminal), "-" reads and writes the standard streams, a reader that goes
+// away is an output error, and no run writes one of its files over another.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Codec.h"
+#include "cli_files.h"
+
+extern char** environ;
+
+namespace {
+
+using clitest::RunGlyphmosaic;
+using clitest::Streams;
+using clitest::TempDir;
+using gm::Image;
+
+void Save(const Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  gm::cli::EncodeImage(image, format, fd, path, {}, {});
+  ::close(fd);
+}
+
+std::string PlainText(const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--text", "-"};
+  all.insert(all.end(), args.begin(), args.end());
+  const auto run = RunGlyphmosaic(all);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  return run.out;
+}
+
+Streams ToPipe(bool readerGone = false) {
+  Streams s;
+  s.outputPipe = true;
+  s.readerGone = readerGone;
+  return s;
+}
+Streams FromPipe(const std::string* bytes) {
+  Streams s;
+  s.input = bytes;
+  return s;
+}
+Streams FromFile(const std::string& path) {
+  Streams s;
+  s.inputFile = path;
+  return s;
+}
+
+void ExpectOneLineFailure(const clitest::RunResult& run, int exitCode, const std::string& says) {
+  EXPECT_EQ(run.exitCode, exitCode) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.err.rfind("glyphmosaic: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+}
+
+TEST(CliStreams, InputAloneOutsideATerminalPrintsWhatTextPrints) {
+  TempDir dir;
+  Save(clitest::Picture(93, 70, 3, 31), dir / "in.png");
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--columns", "7"}}) {
+    std::vector<std::string> args = extra;
+    args.push_back(dir / "in.png");
+    const std::string want = PlainText(args);
+    ASSERT_FALSE(want.empty());
+    const auto piped = RunGlyphmosaic(args, ToPipe());
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.out, want);
+    const auto toFile = RunGlyphmosaic(args);
+    EXPECT_EQ(toFile.out, want);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.png"});
+  }
+}
+
+// The art on a pseudo-terminal of a known width; standard error goes to a
+// file so that only the art is on the screen.
+std::string ArtOnTerminal(const std::string& input, unsigned short columns, const char* columnsVariable,
+                          const std::string& errPath) {
+  std::string program = GM_GLYPHMOSAIC, in = input;
+  char* argv[] = {program.data(), in.data(), nullptr};
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
+  if (columnsVariable) env.push_back(std::string("COLUMNS=") + columnsVariable);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+  if (pid == 0) {
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(err, 2);
+    ::execve(argv[0], argv, envp.data());
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  while (true) {
+    pollfd p{terminal, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) break;
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;  // the child has gone and closed the terminal
+    screen.append(buffer, static_cast<size_t>(n));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << clitest::ReadFile(errPath);
+  screen.erase(std::remove(screen.begin(), screen.end(), '\r'), screen.end());  // the terminal's line endings
+  return screen;
+}
+
+TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
+  struct Case {
+    unsigned short terminalColumns;  // 0: the terminal does not say
+    const char* columnsVariable;
+    int want;
+  };
+  const Case cases[] = {{37, "50", 37}, {0, "45", 45}, {0, nullptr, 80}, {0, "wide", 80}, {0, "0", 80}};
+  TempDir dir;
+  Save(clitest::Picture(400, 260, 3, 17), dir / "in.png");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    const std::string screen = ArtOnTerminal(dir / "in.png", c.terminalColumns, c.columnsVariable, dir / "err");
+    EXPECT_EQ(screen, PlainText({"--columns", std::to_string(c.want), dir / "in.png"}));
+    EXPECT_EQ(screen.find('\n'), static_cast<size_t>(c.want));
+  }
+}
+
+TEST(CliStreams, StandardInputInEveryFormat) {
+  TempDir dir;
+  const Image picture = clitest::Picture(70, 50, 3, 23);
+  const gm::cli::Format formats[] = {gm::cli::Format::Png, gm::cli::Format::Jpeg, gm::cli::Format::Tiff};
+  for (const auto format : formats) {
+    SCOPED_TRACE(gm::cli::FormatName(format));
+    Save(picture, dir / "in", format);
+    const std::string want = PlainText({dir / "in"});
+    const std::string bytes = clitest::ReadFile(dir / "in");
+    const auto piped = RunGlyphmosaic({"-"}, FromPipe(&bytes));
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.out, want);
+    const auto redirected = RunGlyphmosaic({"--text", "-", "-"}, FromFile(dir / "in"));
+    EXPECT_EQ(redirected.exitCode, 0) << redirected.err;
+    EXPECT_EQ(redirected.out, want);
+  }
+}
+
+TEST(CliStreams, StandardInputFailuresNameIt) {
+  TempDir dir;
+  Save(clitest::Picture(300, 200, 3, 23), dir / "in.tif", gm::cli::Format::Tiff);
+  const std::string tiff = clitest::ReadFile(dir / "in.tif");
+  const std::string text = "not an image at all";
+  const std::string empty;
+  const std::string truncated = clitest::ReadFile(dir / "in.tif").substr(0, 1000);
+  struct Case {
+    const std::string* input;
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {&tiff, {"--max-memory", "100K", "-"}, "standard input: a TIFF image read as a stream must fit in memory"},
+      {&text, {"-"}, "standard input: not a PNG, JPEG or TIFF"},
+      {&empty, {"-"}, "standard input: the file is empty"},
+      {&truncated, {"-"}, "standard input: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    const auto run = RunGlyphmosaic(c.args, FromPipe(c.input));
+    ExpectOneLineFailure(run, 2, c.says);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// Ctrl-C while the tool waits for standard input: the writer has sent
+// nothing yet, or part of an image.
+TEST(CliStreams, InterruptWhileWaitingForInputCancels) {
+  TempDir dir;
+  Save(clitest::Picture(200, 150, 3, 5), dir / "in.png");
+  Save(clitest::Picture(200, 150, 3, 5), dir / "in.tif", gm::cli::Format::Tiff);
+  const std::string png = clitest::ReadFile(dir / "in.png"), tiff = clitest::ReadFile(dir / "in.tif");
+  const std::string sent[] = {"", png.substr(0, png.size() / 2), tiff.substr(0, tiff.size() / 2)};
+  for (const std::string& part : sent) {
+    SCOPED_TRACE(part.substr(0, 4));
+    int in[2];
+    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = GM_GLYPHMOSAIC, dash = "-";
+    char* argv[] = {program.data(), dash.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ASSERT_EQ(::write(in[1], part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    // It stops without waiting for more input; one that kept waiting is
+    // released by the end of its input.
+    int status = 0;
+    bool stopped = false;
+    for (int i = 0; i < 100 && !stopped; ++i) {
+      stopped = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::close(in[1]);
+    if (!stopped) ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(stopped) << "the tool waited for the end of its input";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(clitest::ReadFile(dir / "err"), "glyphmosaic: standard input: cancelled\n");
+  }
+}
+
+TEST(CliStreams, StandardOutputInTheFormatAsked) {
+  TempDir dir;
+  Save(clitest::Picture(64, 48, 3, 29), dir / "in.png");
+  struct Case {
+    const char* format;
+    const char* file;  // what a file of that format is written as
+  };
+  const Case cases[] = {{"png", "out.png"}, {"tiff", "out.tif"}, {"jpeg", "out.jpg"}, {"JPG", "out.jpeg"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    ASSERT_EQ(RunGlyphmosaic({dir / "in.png", dir / c.file}).exitCode, 0);
+    const std::string want = clitest::ReadFile(dir / c.file);
+    // Piped, TIFF included, which seeks while it writes.
+    const auto piped = RunGlyphmosaic({"--format", c.format, dir / "in.png", "-"}, ToPipe());
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.out, want);
+    // --format beats the name's extension.
+    const auto named = RunGlyphmosaic({"--format", c.format, dir / "in.png", dir / "other.png"});
+    EXPECT_EQ(named.exitCode, 0) << named.err;
+    EXPECT_EQ(clitest::ReadFile(dir / "other.png"), want);
+  }
+}
+
+TEST(CliStreams, UsageErrorsOfTheStreams) {
+  TempDir dir;
+  Save(clitest::Picture(40, 30, 3, 2), dir / "in.png");
+  const std::string in = dir / "in.png";
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{in, "-"}, "needs --format"},
+      {{"--format", "png", "--text", "-", in, "-"}, "only one of"},
+      {{"--html", "-", "--text", "-", in}, "only one of"},
+      {{"--format", "gif", in, "-"}, "--format gif"},
+      {{"--format", "png", in}, "names the format of OUTPUT"},
+      {{"--colour", in, dir / "out.png"}, "--colour"},
+      {{"--no-rotate=yes", in}, "takes no value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    const auto run = RunGlyphmosaic(c.args);
+    ExpectOneLineFailure(run, 1, c.says);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.png"});
+}
+
+TEST(CliStreams, AReaderThatGoesAwayIsAnOutputError) {
+  TempDir dir;
+  Save(clitest::Picture(400, 300, 3, 3), dir / "in.png");
+  const std::vector<std::string> runs[] = {
+      {dir / "in.png"}, {"--colour", dir / "in.png"}, {"--format", "tiff", dir / "in.png", "-"},
+      {"--html", "-", dir / "in.png"}};
+  for (const auto& args : runs) {
+    SCOPED_TRACE(args[0]);
+    const auto run = RunGlyphmosaic(args, ToPipe(true));
+    ExpectOneLineFailure(run, 3, "standard output: the reader went away (broken pipe)");
+  }
+}
+
+TEST(CliStreams, NoRunWritesOneOfItsFilesOverAnother) {
+  struct Case {
+    const char* name;
+    std::function<void(const TempDir&)> setup;  // beside in.png
+    std::vector<std::string> args;              // "@" is replaced by the folder
+    std::vector<std::string> named;             // the two files the refusal names; none: not refused
+  };
+  auto link = [](const char* target, const char* name) {
+    return [=](const TempDir& d) { ASSERT_EQ(::symlink(target, (d / name).c_str()), 0); };
+  };
+  auto none = [](const TempDir&) {};
+  const Case cases[] = {
+      {"the same name", none, {"@/in.png", "@/in.png"}, {"@/in.png", "@/in.png"}},
+      {"another spelling", none, {"@/in.png", "@/./sub/../in.png"}, {"@/in.png", "@/./sub/../in.png"}},
+      {"a symbolic link", link("in.png", "link.png"), {"@/link.png", "@/in.png"}, {"@/link.png", "@/in.png"}},
+      {"a hard link",
+       [](const TempDir& d) { ASSERT_EQ(::link((d / "in.png").c_str(), (d / "hard.png").c_str()), 0); },
+       {"@/in.png", "@/hard.png"}, {"@/in.png", "@/hard.png"}},
+      {"text over the input", none, {"--text", "@/in.png", "@/in.png"}, {"INPUT @/in.png", "--text"}},
+      {"html over the output", none, {"--html", "@/out.png", "@/in.png", "@/out.png"},
+       {"OUTPUT @/out.png", "--html"}},
+      {"two new files by two names", none, {"--text", "@/art.txt", "--html", "@/sub/../art.txt", "@/in.png"},
+       {"--text @/art.txt", "@/sub/../art.txt: --html"}},
+      {"through a dangling link", link("new.txt", "soon.txt"),
+       {"--text", "@/soon.txt", "--html", "@/new.txt", "@/in.png"},
+       {"--text @/soon.txt", "@/new.txt: --html"}},
+      {"devices are exempt", none, {"--text", "/dev/null", "--html", "/dev/null", "@/in.png"}, {}},
+      {"different files", none, {"--text", "@/art.txt", "@/in.png", "@/out.png"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ::mkdir((dir / "sub").c_str(), 0755);
+    Save(clitest::Picture(40, 30, 3, 2), dir / "in.png");
+    const std::string photo = clitest::ReadFile(dir / "in.png");
+    c.setup(dir);
+    const auto before = dir.Entries();
+    std::vector<std::string> args;
+    auto expand = [&](std::string a) {
+      const auto at = a.find('@');
+      return at == std::string::npos ? a : a.replace(at, 1, dir.Path());
+    };
+    for (const std::string& a : c.args) args.push_back(expand(a));
+    const auto run = RunGlyphmosaic(args);
+    EXPECT_EQ(clitest::ReadFile(dir / "in.png"), photo);
+    if (c.named.empty()) {
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      continue;
+    }
+    ExpectOneLineFailure(run, 1, "is the same file as");
+    for (const std::string& name : c.named) EXPECT_NE(run.err.find(expand(name)), std::string::npos) << run.err;
+    EXPECT_EQ(dir.Entries(), before);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(CliStreams, StandardInputFromTheOutputFileIsRefusedToo) {
+  TempDir dir;
+  Save(clitest::Picture(40, 30, 3, 2), dir / "in.png");
+  const std::string photo = clitest::ReadFile(dir / "in.png");
+  const auto run = RunGlyphmosaic({"-", dir / "in.png"}, FromFile(dir / "in.png"));
+  ExpectOneLineFailure(run, 1, "OUTPUT is the same file as INPUT standard input");
+  EXPECT_EQ(clitest::ReadFile(dir / "in.png"), photo);
+}
+
+}  // namespace
