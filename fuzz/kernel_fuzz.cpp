@@ -19,6 +19,11 @@ namespace {
 using gm::fuzz::ByteReader;
 
 constexpr int64_t kMaxPixels = 4000;
+// The variants work in chunks of 64 cells (512 pixels); a band must be wider
+// than that, and than two of them, for the chunk edges to be reached.
+constexpr uint32_t kWideFrom = 64 * kGlyphWidth - 40;
+constexpr uint32_t kWideSpan = 600;
+constexpr int64_t kMaxWidePixels = int64_t{kWideFrom + kWideSpan} * (kGlyphHeight + 1);
 
 struct Buffer {
   std::unique_ptr<uint8_t[]> bytes;
@@ -59,9 +64,12 @@ void CheckPlainOutput(const uint8_t* before, const uint8_t* after, size_t size, 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader in(data, size);
-  const uint32_t width = static_cast<uint32_t>(in.Range(0, 160));
+  // Narrow extents are cheap and reach every tail and stride case; the top
+  // few width values stand for a band of a few rows beyond a chunk.
+  uint32_t width = static_cast<uint32_t>(in.Range(0, 160));
+  if (width > 152) width = kWideFrom + static_cast<uint32_t>(in.Range(0, kWideSpan));
   const uint32_t height = static_cast<uint32_t>(in.Range(0, 60));
-  if (int64_t{width} * height > kMaxPixels) return 0;
+  if (int64_t{width} * height > (width > 160 ? kMaxWidePixels : kMaxPixels)) return 0;
 
   const int64_t rowPixels = 3 * int64_t{width};
   int64_t stride = rowPixels;
