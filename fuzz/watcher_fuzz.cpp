@@ -5,7 +5,6 @@
 // must keep its invariants and match a model kept beside it, and the "MW:"
 // lines written must be exactly those the step calls for.
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -125,11 +124,9 @@ void CheckTable() {
       GM_FUZZ_CHECK(w.pointers[i] == nullptr && w.sizes[i] == 0);
     }
   }
-  // Sorted rather than pairwise: this runs after every step, and comparing
-  // each pair of a full table was most of the fuzzer's time.
-  std::vector<void*> recorded(w.pointers, w.pointers + w.count);
-  std::sort(recorded.begin(), recorded.end(), std::less<>());
-  GM_FUZZ_CHECK(std::adjacent_find(recorded.begin(), recorded.end()) == recorded.end());
+  // No address twice: the model records an address only when it is not
+  // already there, so matching it entry for entry rules repeats out. (A
+  // pairwise check of a full table after every step was most of the time.)
 }
 
 bool SignatureIntact(const uint8_t* bytes) {
