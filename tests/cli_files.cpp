@@ -300,9 +300,25 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The tool starts with SIGPIPE at its default, as from a shell: ignoring
+  // it is the tool's own job, not one this process may do for it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  // A reader gone before the run, so that the tool's first write fails
+  // rather than racing the close.
+  if (streams.outputPipe && streams.readerGone) {
+    ::close(out[0]);
+    out[0] = -1;
+  }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
   std::thread feeder;
   if (streams.input) {
@@ -319,9 +335,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   std::string piped;
   if (streams.outputPipe) {
     ::close(out[1]);
-    if (streams.readerGone) {
-      ::close(out[0]);
-    } else {
+    if (!streams.readerGone) {
       char buffer[65536];
       ssize_t n = 0;
       while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
