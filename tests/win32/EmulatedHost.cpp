@@ -22,7 +22,6 @@ constexpr uint32_t kBigDocumentBytes = 92;
 // The about record: three pointers and reserved bytes.
 constexpr uint32_t kAboutSPBasic = 4, kAboutRecordBytes = 12 + 244;
 
-constexpr int32_t kSuiteNotFound = 0x53214664;
 constexpr int32_t kOutOfMemory = memFullErr, kBadBlock = paramErr;
 constexpr uint8_t kPaddingCanary = 0xA5;
 constexpr int32_t kContinueLimit = 1 << 16;
@@ -260,14 +259,15 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
   m.Put(r + kWholeSize, size16);
   m.Put<int16_t>(r + kPlanes, static_cast<int16_t>(image.channels));
   m.Put(r + kFilterRect, Rect{Clamp16(filter.top), Clamp16(filter.left), Clamp16(filter.bottom), Clamp16(filter.right)});
-  m.Put<int16_t>(r + kFilterCase, static_cast<int16_t>(layer ? (selection ? 5 : 4) : (selection ? 2 : 1)));
+  m.Put<int16_t>(r + kFilterCase, layer ? (selection ? filterCaseEditableTransparencyWithSelection : filterCaseEditableTransparencyNoSelection)
+                                        : (selection ? filterCaseFlatImageWithSelection : filterCaseFlatImageNoSelection));
   if (layer) {
     m.Put<int16_t>(r + kInLayerPlanes, 3);
     m.Put<int16_t>(r + kOutLayerPlanes, 3);
     m.Put<int16_t>(r + kInTransparencyMask, 1);
     m.Put<int16_t>(r + kOutTransparencyMask, 1);
   }
-  m.Put<int16_t>(r + kImageMode, 3);
+  m.Put<int16_t>(r + kImageMode, kImageModeRGB);
   m.Put<int32_t>(r + kDepth, 8);
   m.Put<int32_t>(r + kImageHRes, 72 << 16);
   m.Put<int32_t>(r + kImageVRes, 72 << 16);
