@@ -11,7 +11,7 @@ FilterRecord* hostFilterRecord = nullptr;
 SPBasicSuite* hostBasicSuite = nullptr;
 PhaseHook phaseHook = nullptr;
 
-const char kAboutCaption[] = "GlyphMosaic";
+const char kAboutCaption[] = GM_PRODUCT_NAME;
 const char kAboutText[] = GM_ABOUT_MESSAGE;
 
 namespace {

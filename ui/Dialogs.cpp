@@ -5,6 +5,7 @@
 #include <string>
 
 #include "abi/Suites.h"
+#include "product/Product.h"
 #include "support/ModuleInstance.h"
 #include "support/SuiteHolder.h"
 
@@ -160,7 +161,7 @@ void AboutBoxHandler::OnItemCommand(int itemId) {
   }
   if (!asked) {
     MessageBeep(MB_ICONWARNING);
-    MessageBoxA(dialogWindow, kNoBrowserText, "GlyphMosaic", MB_OK | MB_ICONWARNING);
+    MessageBoxA(dialogWindow, kNoBrowserText, GM_PRODUCT_NAME, MB_OK | MB_ICONWARNING);
   }
 }
 
