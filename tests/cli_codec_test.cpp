@@ -22,7 +22,7 @@ using gm::Image;
 using gm::cli::DecodeImage;
 using gm::cli::DecodeLimits;
 
-Image Decode(const std::string& path) { return DecodeImage(path, DecodeLimits{}, {}); }
+using clitest::Decode;
 
 // The 8-bit RGBA a sample of any depth stands for.
 uint8_t To8(uint16_t v, int depth) {

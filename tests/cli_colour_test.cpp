@@ -20,12 +20,7 @@ using clitest::TempDir;
 using gm::Image;
 using gm::cli::Rgb;
 
-void Save(const Image& image, const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  gm::cli::EncodeImage(image, gm::cli::Format::Png, fd, path, {}, {});
-  ::close(fd);
-}
+using clitest::Save;
 
 void Fill(Image& image, int left, int top, int width, int height, Rgb c) {
   for (int y = top; y < top + height; ++y) {

@@ -1,5 +1,7 @@
 #include "cli_files.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <png.h>
@@ -350,6 +352,30 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   result.out = streams.outputPipe ? piped : ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+void Save(const gm::Image& image, const std::string& path, gm::cli::Format format) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  gm::cli::EncodeImage(image, format, fd, path, {}, {});
+  ::close(fd);
+}
+
+gm::Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {}); }
+
+std::string TextOf(const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--text", "-"};
+  all.insert(all.end(), args.begin(), args.end());
+  const auto run = RunGlyphmosaic(all);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  return run.out;
+}
+
+void ExpectOneLineFailure(const RunResult& run, int exitCode, const std::string& says) {
+  EXPECT_EQ(run.exitCode, exitCode) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(run.err.rfind("glyphmosaic: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
 }
 
 }  // namespace clitest

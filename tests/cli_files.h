@@ -1,12 +1,13 @@
 // Helpers for the command-line tests: a private folder, test images written
 // straight through libpng, libjpeg and libtiff (not through the tool's own
-// encoders), and runs of the real glyphmosaic binary.
+// encoders, except where Save says so), and runs of the real glyphmosaic binary.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cli/Codec.h"
 #include "host/Image.h"
 
 namespace clitest {
@@ -83,5 +84,16 @@ struct Streams {
   bool readerGone = false;           // that pipe's reader closed before the run
 };
 RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
+
+// Through the tool's own codecs, for tests about what happens after a file
+// is read or before it is written.
+void Save(const gm::Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png);
+gm::Image Decode(const std::string& path);
+
+// What `glyphmosaic --text - ARGS` prints; the run must succeed.
+std::string TextOf(const std::vector<std::string>& args);
+
+// A refused run: this exit status and one line "glyphmosaic: ..." saying this.
+void ExpectOneLineFailure(const RunResult& run, int exitCode, const std::string& says);
 
 }  // namespace clitest

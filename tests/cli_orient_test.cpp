@@ -109,7 +109,7 @@ TEST(Orient, EachOrientationPutsTheCornersWhereViewersShowThem) {
   }
 }
 
-Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {}); }
+using clitest::Decode;
 
 void SavePlain(const Image& image, const std::string& path) {
   clitest::PngSpec s;
@@ -132,28 +132,20 @@ void SaveTagged(const Image& image, const std::string& path, const std::string& 
   clitest::WritePng(path, s);
 }
 
-std::string Text(const std::vector<std::string>& args) {
-  std::vector<std::string> all{"--text", "-"};
-  all.insert(all.end(), args.begin(), args.end());
-  const auto run = RunGlyphmosaic(all);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  return run.out;
-}
-
 // The art of a tagged photo is the art of the same photo stored upright.
 TEST(Orient, EveryOrientationFromAPngGivesTheUprightArt) {
   TempDir dir;
   const Image stored = clitest::Picture(72, 40, 3, 5);  // 9 x 3 cells stored, 5 x 6 when turned
   SavePlain(stored, dir / "stored.png");
-  const std::string storedArt = Text({dir / "stored.png"});
+  const std::string storedArt = clitest::TextOf({dir / "stored.png"});
   for (int o = 1; o <= 8; ++o) {
     SCOPED_TRACE(o);
     SaveTagged(stored, dir / "tagged.png", ExifBlock(o, o % 2 == 0));
     SavePlain(gm::cli::Orient(stored, o), dir / "upright.png");
-    const std::string art = Text({dir / "tagged.png"});
-    EXPECT_EQ(art, Text({dir / "upright.png"}));
+    const std::string art = clitest::TextOf({dir / "tagged.png"});
+    EXPECT_EQ(art, clitest::TextOf({dir / "upright.png"}));
     EXPECT_EQ(art.find('\n'), o >= 5 ? 5u : 9u);
-    EXPECT_EQ(Text({"--no-rotate", dir / "tagged.png"}), storedArt);
+    EXPECT_EQ(clitest::TextOf({"--no-rotate", dir / "tagged.png"}), storedArt);
   }
 }
 
@@ -205,7 +197,7 @@ TEST(Orient, JpegAndTiffCarryTheirOrientationToo) {
       EXPECT_EQ(decoded.pixels, stored.pixels);
     }
     SavePlain(gm::cli::Orient(decoded, c.orientation), dir / "upright.png");
-    EXPECT_EQ(Text({dir / "photo"}), Text({dir / "upright.png"}));
+    EXPECT_EQ(clitest::TextOf({dir / "photo"}), clitest::TextOf({dir / "upright.png"}));
   }
 }
 
@@ -213,7 +205,7 @@ TEST(Orient, DamagedPngBlocksAreIgnored) {
   TempDir dir;
   const Image stored = clitest::Picture(40, 36, 3, 2);
   SavePlain(stored, dir / "plain.png");
-  const std::string plain = Text({dir / "plain.png"});
+  const std::string plain = clitest::TextOf({dir / "plain.png"});
   for (const std::string& exif : {std::string("MM"), std::string("II*\0\xff\xff\xff\xff", 8),
                                   ExifBlock(6, false).substr(0, 24), ExifBlock(200, true)}) {
     SaveTagged(stored, dir / "tagged.png", exif);

@@ -31,20 +31,8 @@ using clitest::Streams;
 using clitest::TempDir;
 using gm::Image;
 
-void Save(const Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  gm::cli::EncodeImage(image, format, fd, path, {}, {});
-  ::close(fd);
-}
-
-std::string PlainText(const std::vector<std::string>& args) {
-  std::vector<std::string> all{"--text", "-"};
-  all.insert(all.end(), args.begin(), args.end());
-  const auto run = RunGlyphmosaic(all);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  return run.out;
-}
+using clitest::ExpectOneLineFailure;
+using clitest::Save;
 
 Streams ToPipe(bool readerGone = false) {
   Streams s;
@@ -63,20 +51,13 @@ Streams FromFile(const std::string& path) {
   return s;
 }
 
-void ExpectOneLineFailure(const clitest::RunResult& run, int exitCode, const std::string& says) {
-  EXPECT_EQ(run.exitCode, exitCode) << run.err;
-  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-  EXPECT_EQ(run.err.rfind("glyphmosaic: ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-}
-
 TEST(CliStreams, InputAloneOutsideATerminalPrintsWhatTextPrints) {
   TempDir dir;
   Save(clitest::Picture(93, 70, 3, 31), dir / "in.png");
   for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--columns", "7"}}) {
     std::vector<std::string> args = extra;
     args.push_back(dir / "in.png");
-    const std::string want = PlainText(args);
+    const std::string want = clitest::TextOf(args);
     ASSERT_FALSE(want.empty());
     const auto piped = RunGlyphmosaic(args, ToPipe());
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
@@ -138,7 +119,7 @@ TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.want);
     const std::string screen = ArtOnTerminal(dir / "in.png", c.terminalColumns, c.columnsVariable, dir / "err");
-    EXPECT_EQ(screen, PlainText({"--columns", std::to_string(c.want), dir / "in.png"}));
+    EXPECT_EQ(screen, clitest::TextOf({"--columns", std::to_string(c.want), dir / "in.png"}));
     EXPECT_EQ(screen.find('\n'), static_cast<size_t>(c.want));
   }
 }
@@ -150,7 +131,7 @@ TEST(CliStreams, StandardInputInEveryFormat) {
   for (const auto format : formats) {
     SCOPED_TRACE(gm::cli::FormatName(format));
     Save(picture, dir / "in", format);
-    const std::string want = PlainText({dir / "in"});
+    const std::string want = clitest::TextOf({dir / "in"});
     const std::string bytes = clitest::ReadFile(dir / "in");
     const auto piped = RunGlyphmosaic({"-"}, FromPipe(&bytes));
     EXPECT_EQ(piped.exitCode, 0) << piped.err;

@@ -30,14 +30,8 @@ using clitest::RunGlyphmosaic;
 using clitest::TempDir;
 using gm::Image;
 
-Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {}); }
-
-void Save(const Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  gm::cli::EncodeImage(image, format, fd, path, {}, {});
-  ::close(fd);
-}
+using clitest::Decode;
+using clitest::Save;
 
 // The kernel run directly over the colour planes of the area; alpha untouched.
 Image Reference(Image image, std::optional<VRect> area = std::nullopt) {
@@ -343,10 +337,7 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
       args.push_back(a);
     }
     const auto run = RunGlyphmosaic(args);
-    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(run.err.rfind("glyphmosaic: ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    clitest::ExpectOneLineFailure(run, c.exitCode, c.says);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(dir.Entries(), before);
     EXPECT_EQ(clitest::ReadFile(dir / "out.png"), "old");

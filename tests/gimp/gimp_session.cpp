@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "cli_files.h"
 
 extern char** environ;
 
@@ -23,17 +24,12 @@ namespace {
 constexpr const char* kDataFolders[] = {"brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
                                         "palettes", "patterns", "tool-presets"};
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using clitest::ReadFile;
 
 }  // namespace
 
 Bounds ReadBounds(const std::string& path) {
-  std::string text = Slurp(path);
+  std::string text = ReadFile(path);
   for (char& c : text) {
     if (c == '(' || c == ')') c = ' ';
   }
@@ -73,7 +69,7 @@ Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& en
   ::waitpid(pid, &status, 0);
   Run run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.log = Slurp(logPath);
+  run.log = ReadFile(logPath);
   return run;
 }
 

@@ -28,7 +28,7 @@ struct Session {
   std::string log;
 };
 
-gm::Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, {}, {}); }
+using clitest::Decode;
 
 // A layer with every alpha level, transparent pixels included, over the photo.
 void WriteAlphaInput(const std::string& path) {
