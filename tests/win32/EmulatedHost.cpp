@@ -174,17 +174,19 @@ int16_t EmulatedProcess::About() {
   return result;
 }
 
+// The out rectangle in the coordinate form the module is using.
+VRect EmulatedProcess::OutRect(const RunState& run) const {
+  Machine& m = *machine_;
+  if (run.big && m.Get<int32_t>(run.big + kUsing32) != 0) return m.Get<VRect>(run.big + kOutRect32);
+  const Rect r16 = m.Get<Rect>(run.record + kOutRect);
+  return VRect{r16.top, r16.left, r16.bottom, r16.right};
+}
+
 int16_t EmulatedProcess::Deliver(RunState& run) {
   Machine& m = *machine_;
   m.Put<uint32_t>(run.record + kOutData, 0);
   m.Put<int32_t>(run.record + kOutRowBytes, 0);
-  VRect r;
-  if (run.big && m.Get<int32_t>(run.big + kUsing32) != 0) {
-    r = m.Get<VRect>(run.big + kOutRect32);
-  } else {
-    const Rect r16 = m.Get<Rect>(run.record + kOutRect);
-    r = VRect{r16.top, r16.left, r16.bottom, r16.right};
-  }
+  const VRect r = OutRect(run);
   const int16_t lo = m.Get<int16_t>(run.record + kOutLoPlane);
   const int16_t hi = m.Get<int16_t>(run.record + kOutHiPlane);
   const Image& image = *run.image;
@@ -304,10 +306,7 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
   WriteBack(run);
   if (!started || report.hostError != 0) return report;
   while (report.continueCalls < kContinueLimit) {
-    const VRect out = run.big && m.Get<int32_t>(run.big + kUsing32) ? m.Get<VRect>(run.big + kOutRect32) : [&] {
-      const Rect r16 = m.Get<Rect>(r + kOutRect);
-      return VRect{r16.top, r16.left, r16.bottom, r16.right};
-    }();
+    const VRect out = OutRect(run);
     if (out.top == out.bottom || out.left == out.right) break;
     if (Deliver(run) != 0) return report;
     ++report.continueCalls;

@@ -77,6 +77,7 @@ class EmulatedProcess {
  private:
   struct RunState;
   void AddHostFunctions();
+  VRect OutRect(const RunState& run) const;
   int16_t Deliver(RunState& run);
   void WriteBack(RunState& run);
 
