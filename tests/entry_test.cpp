@@ -489,8 +489,7 @@ TEST_F(Entry, RaisedMidStartLeavesTheRecordAsThePhaseLeftIt) {
     seen.raiseOnCall = 2;
     EXPECT_EQ(Call(filterSelectorStart), c.expected) << int(c.kind) << " " << c.value;
     ASSERT_EQ(seen.requested.size(), 2u);
-    EXPECT_EQ((std::vector<int16_t>{rec.outRect.top, rec.outRect.left, rec.outRect.bottom, rec.outRect.right}),
-              (std::vector<int16_t>{0, 8, 12, 16}));
+    EXPECT_EQ(Sides(rec.outRect), (std::vector<int32_t>{0, 8, 12, 16}));
     EXPECT_EQ(rec.outHiPlane, 2);
     EXPECT_TRUE(seen.progress.empty());
     EXPECT_EQ(seen.abortPolls, 0);
