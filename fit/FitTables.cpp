@@ -17,11 +17,13 @@ void Build(FitTables& t) {
     t.bias[g] = g < kGlyphCount ? static_cast<uint8_t>(kMostStrokes - strokes) : 0;
   }
   for (unsigned v = 0; v < 256; ++v) {
-    for (int k = 0; k < 24; ++k) t.widen[v][k] = (v >> (k / 3)) & 1u ? 0xFF : 0x00;
+    for (int k = 0; k < kGlyphWidth * kBytesPerPixel; ++k) t.widen[v][k] = (v >> (k / kBytesPerPixel)) & 1u ? 0xFF : 0x00;
   }
   for (int g = 0; g < kGlyphCount; ++g) {
     for (int i = 0; i < kGlyphHeight; ++i) {
-      for (int k = 0; k < 24; ++k) t.drawn[g][i][k] = (GlyphTable[g][i] >> (k / 3)) & 1u ? 192 : 0;
+      for (int k = 0; k < kGlyphWidth * kBytesPerPixel; ++k) {
+        t.drawn[g][i][k] = (GlyphTable[g][i] >> (k / kBytesPerPixel)) & 1u ? 192 : 0;
+      }
     }
   }
 }

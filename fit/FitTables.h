@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "fit/FitGlyphs.h"
 #include "fit/GlyphTable.h"
 
 // One byte lane per glyph, padded to a whole number of 32-byte vectors.
@@ -19,7 +20,7 @@ struct alignas(64) FitTables {
   uint8_t bias[kGlyphLanes];
   // Byte mask that widens a row byte to 8 pixels of 3 samples: 0xFF where
   // the bit is set.
-  uint8_t widen[256][24];
+  uint8_t widen[256][kGlyphWidth * kBytesPerPixel];
   // Each glyph row as drawn: 8 pixels of 3 samples, 192 on strokes, 0
   // elsewhere, padded to 32 bytes so a variant may copy a whole vector.
   alignas(32) uint8_t drawn[kGlyphCount][kGlyphHeight][32];
