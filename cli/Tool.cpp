@@ -53,10 +53,11 @@ int PrintAbout(const ToolIO& io) {
   return kExitOk;
 }
 
+// Failures that name no file concern the input; RunTool names it.
 void CheckRect(const Options& options, const Image& image) {
   const VRect r = *options.rect;
   if (r.bottom > image.height || r.right > image.width) {
-    throw Failure(kExitUsage, options.input,
+    throw Failure(kExitUsage, "",
                   "--rect " + std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) +
                       "," + std::to_string(r.right) + " reaches outside the " + std::to_string(image.width) + "x" +
                       std::to_string(image.height) + " image");
@@ -79,13 +80,13 @@ void Filter(Image& image, const Options& options, const ToolIO& io) {
   host::FilterHost host(&PluginMain);
   const host::RunReport report = host.Run(image, run);
   bar.Clear();
-  if (report.result == userCanceledErr) throw Failure(kExitCancelled, options.input, "cancelled");
+  if (report.result == userCanceledErr) throw Failure(kExitCancelled, "", "cancelled");
   if (report.hostError != noErr) {
-    throw Failure(kExitFilter, options.input,
+    throw Failure(kExitFilter, "",
                   "the host refused the filter's request, result " + DescribeResult(report.hostError));
   }
   if (report.result != noErr) {
-    throw Failure(kExitFilter, options.input, "the filter reported result " + DescribeResult(report.result));
+    throw Failure(kExitFilter, "", "the filter reported result " + DescribeResult(report.result));
   }
 }
 
@@ -134,7 +135,6 @@ int Run(const Options& options, const ToolIO& io) {
 
   DecodeLimits limits;
   if (options.maxMemory) limits.maxBytes = *options.maxMemory;
-  const std::string inputName = options.input == "-" ? kStandardInput : options.input;
   // Scaled while decoding, across the image as it is shown: the full-size
   // image is never held when it need not be.
   ScaleRequest scale;
@@ -156,11 +156,7 @@ int Run(const Options& options, const ToolIO& io) {
 
   std::string text;
   if (options.text || options.html) {
-    try {
-      text = ReadDrawnText(image, area);
-    } catch (const Failure& f) {
-      throw Failure(f.ExitCode(), inputName, f.what());
-    }
+    text = ReadDrawnText(image, area);
   }
   if (output) {
     EncodeImage(image, *format, output->Fd(), output->Path(), EncodeOptions{options.quality}, io.cancel);
@@ -168,7 +164,7 @@ int Run(const Options& options, const ToolIO& io) {
   if (textFile) textFile->Write(options.colour ? AnsiText(text, colours) : text);
   if (htmlFile) htmlFile->Write(HtmlPage(text, colours, PageTitle(options.input)));
   // Ctrl-C while writing still means nothing is kept.
-  if (io.cancel && io.cancel()) throw Failure(kExitCancelled, inputName, "cancelled");
+  if (io.cancel && io.cancel()) throw Failure(kExitCancelled, "", "cancelled");
   if (output) output->Commit();
   if (htmlFile) htmlFile->Commit();
   if (textFile) textFile->Commit();
