@@ -73,7 +73,13 @@ void AtomicFile::OpenDirect(int device) {
   device_ = device;
   if (device_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
   fd_ = static_cast<int>(::memfd_create("glyphmosaic-output", MFD_CLOEXEC));
-  if (fd_ < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+  if (fd_ < 0) {
+    // Thrown from the constructor: the destructor will not close the device.
+    const int error = errno;
+    ::close(device_);
+    device_ = -1;
+    throw Failure(kExitOutput, path_, std::strerror(error));
+  }
   direct_ = true;
 }
 

@@ -48,10 +48,6 @@ void Turn(const Image& image, Image& turned, bool fromRight, bool fromBottom) {
 
 bool SwapsAxes(int orientation) { return orientation >= 5 && orientation <= 8; }
 
-Size StoredSize(Size upright, int orientation) {
-  return SwapsAxes(orientation) ? Size{upright.height, upright.width} : upright;
-}
-
 Image Orient(Image image, int orientation) {
   switch (orientation) {
     case 2:

@@ -9,9 +9,6 @@ namespace gm::cli {
 // Orientations 5 to 8 show the stored rows as columns.
 bool SwapsAxes(int orientation);
 
-// The stored size that shows `upright` once turned.
-Size StoredSize(Size upright, int orientation);
-
 // The image as viewers show it: 2 mirrored, 3 turned half round, 4 flipped,
 // 5 transposed, 6 turned a quarter clockwise, 7 transposed the other way,
 // 8 turned a quarter anticlockwise. 1, or anything else, leaves it as stored.
