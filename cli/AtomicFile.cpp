@@ -11,24 +11,9 @@
 #include <vector>
 
 #include "cli/Failure.h"
+#include "cli/Paths.h"
 
 namespace gm::cli {
-
-namespace {
-
-std::string Folder(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
   if (path_ == "-") {

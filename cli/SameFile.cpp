@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/Failure.h"
+#include "cli/Paths.h"
 
 namespace gm::cli {
 
@@ -24,17 +25,6 @@ struct Inode {
 // An existing file by its inode, a file to be created by its resolved path;
 // nothing for devices and pipes.
 using Identity = std::variant<std::monostate, Inode, std::string>;
-
-std::string Folder(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Base(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Where a missing file would be created: its folder resolved, and through a
 // dangling symbolic link, the link's target (as the output files follow it).
@@ -51,7 +41,7 @@ std::string ResolveMissing(std::string path) {
     folder = real;
     std::free(real);
   }
-  return folder + "/" + Base(path);
+  return folder + "/" + BaseName(path);
 }
 
 Identity Identify(const NamedFile& file) {

@@ -12,6 +12,7 @@
 #include "cli/Colours.h"
 #include "cli/Options.h"
 #include "cli/Orient.h"
+#include "cli/Paths.h"
 #include "cli/Progress.h"
 #include "cli/SameFile.h"
 #include "cli/Terminal.h"
@@ -101,9 +102,7 @@ std::optional<int32_t> Columns(const Options& options, const ToolIO& io) {
 
 // The page's title: the input's file name, without its folder.
 std::string PageTitle(const std::string& input) {
-  if (input == "-") return kStandardInput;
-  const auto slash = input.find_last_of('/');
-  return slash == std::string::npos ? input : input.substr(slash + 1);
+  return input == "-" ? kStandardInput : BaseName(input);
 }
 
 int Run(const Options& options, const ToolIO& io) {
