@@ -13,11 +13,10 @@ file(WRITE ${PROJECT_BINARY_DIR}/copyright
   "${PROJECT_NAME} ${PROJECT_VERSION}\n${GM_PROJECT_URL}\n\n${gm_license}")
 install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/glyphmosaic COMPONENT tool)
 
-string(REGEX REPLACE "^https?://(www\\.)?([^/:]+).*" "\\2" gm_domain "${GM_PROJECT_URL}")
 set(CPACK_PACKAGE_NAME glyphmosaic)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the GlyphMosaic developers")
-set(CPACK_PACKAGE_CONTACT "GlyphMosaic developers <developers@${gm_domain}>")
+set(CPACK_PACKAGE_CONTACT "${GM_COMPANY_NAME} <developers@${GM_SITE_HOST}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "redraws images as text art")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
