@@ -25,6 +25,13 @@ void CheckDimensions(const std::string& file, uint64_t width, uint64_t height, i
   }
 }
 
+void CheckMemory(const std::string& file, uint64_t bytes, const char* what, const DecodeLimits& limits) {
+  if (bytes > limits.maxBytes) {
+    throw Error(file, std::string(what) + " need " + FormatBytes(bytes) + ", over the memory limit of " +
+                          FormatBytes(limits.maxBytes) + " (--max-memory)");
+  }
+}
+
 std::optional<Size> ScaleRequest::Resolve(uint32_t storedWidth, uint32_t storedHeight, int orientation) const {
   if (width <= 0) return std::nullopt;
   const auto w = static_cast<int32_t>(storedWidth), h = static_cast<int32_t>(storedHeight);

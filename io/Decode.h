@@ -37,5 +37,8 @@ struct DecodeRequest {
 // Refuses, before anything is allocated, an image the caller will not hold.
 void CheckDimensions(const std::string& file, uint64_t width, uint64_t height, int channels,
                      const DecodeLimits& limits);
+// Refuses, before decoding, what a decoder (or its library) would hold
+// besides the image: `what` names it, as in "the decoder's buffers".
+void CheckMemory(const std::string& file, uint64_t bytes, const char* what, const DecodeLimits& limits);
 
 }  // namespace gm::io
