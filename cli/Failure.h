@@ -18,17 +18,28 @@ enum ExitCode : int {
 };
 
 // Thrown with the file it concerns and the reason; printed as
-// "glyphmosaic: <file>: <reason>" and turned into the exit code.
+// "glyphmosaic: <file>: <reason>" and turned into the exit code. The file is
+// a name as the user gave it, quoted when shown; "standard input" and
+// "standard output" stand for "-".
 class Failure : public std::runtime_error {
  public:
   Failure(int exitCode, std::string file, const std::string& reason)
       : std::runtime_error(reason), exitCode_(exitCode), file_(std::move(file)) {}
+  // For what is no file name: an option with its value quoted already.
+  static Failure Labelled(int exitCode, std::string label, const std::string& reason) {
+    Failure f(exitCode, std::move(label), reason);
+    f.labelled_ = true;
+    return f;
+  }
   int ExitCode() const { return exitCode_; }
   const std::string& File() const { return file_; }
+  // The file as the message names it.
+  std::string Shown() const;
 
  private:
   int exitCode_;
   std::string file_;
+  bool labelled_ = false;
 };
 
 using io::CancelCheck;

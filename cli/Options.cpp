@@ -1,17 +1,21 @@
 #include "cli/Options.h"
 
 #include <charconv>
+#include <set>
 #include <vector>
 
 #include "cli/Failure.h"
+#include "cli/Quote.h"
+#include "fit/GlyphTable.h"
 #include "io/Units.h"
 
 namespace gm::cli {
 
 namespace {
 
+// `what` is shown as it stands: user text in it is quoted already.
 [[noreturn]] void Usage(const std::string& what, const std::string& reason) {
-  throw Failure(kExitUsage, what, reason + " (see glyphmosaic --help)");
+  throw Failure::Labelled(kExitUsage, what, reason + " (see glyphmosaic --help)");
 }
 
 std::optional<int64_t> ParseInt(std::string_view text) {
@@ -41,8 +45,12 @@ VRect ParseRect(const std::string& text) {
     ok = n && *n >= 0 && *n <= INT32_MAX;
     if (ok) v[i] = *n;
   }
-  if (!ok) Usage("--rect " + text, "expects TOP,LEFT,BOTTOM,RIGHT, four whole numbers from 0");
-  if (v[2] <= v[0] || v[3] <= v[1]) Usage("--rect " + text, "BOTTOM must exceed TOP and RIGHT must exceed LEFT");
+  if (!ok) Usage("--rect " + Quote(text), "expects TOP,LEFT,BOTTOM,RIGHT, four whole numbers from 0");
+  if (v[2] <= v[0] || v[3] <= v[1]) Usage("--rect " + Quote(text), "BOTTOM must exceed TOP and RIGHT must exceed LEFT");
+  // The filter draws whole cells only: a smaller rectangle would change nothing.
+  if (v[2] - v[0] < kGlyphHeight || v[3] - v[1] < kGlyphWidth) {
+    Usage("--rect " + Quote(text), "is smaller than one 8 x 12 cell, so nothing would be drawn");
+  }
   return VRect{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]), static_cast<int32_t>(v[2]),
                static_cast<int32_t>(v[3])};
 }
@@ -55,7 +63,7 @@ void ParseTile(const std::string& text, Options& options) {
     h = ParseInt(parts[1]);
   }
   if (!w || !h || *w < 1 || *h < 1 || *w > INT16_MAX || *h > INT16_MAX) {
-    Usage("--tile " + text, "expects WIDTHxHEIGHT, each from 1 to 32767");
+    Usage("--tile " + Quote(text), "expects WIDTHxHEIGHT, each from 1 to 32767");
   }
   options.tileWidth = static_cast<int16_t>(*w);
   options.tileHeight = static_cast<int16_t>(*h);
@@ -66,6 +74,7 @@ void ParseTile(const std::string& text, Options& options) {
 Options ParseOptions(std::span<const std::string> args) {
   Options options;
   std::vector<std::string> positional;
+  std::set<std::string> given;
   bool optionsDone = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -82,13 +91,20 @@ Options ParseOptions(std::span<const std::string> args) {
       inlineValue = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
     }
+    // A second value would silently replace the first.
     auto value = [&]() -> std::string {
+      if (!given.insert(arg).second) Usage(Quote(arg), "is given twice");
       if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) Usage(arg, "needs a value");
+      if (i + 1 >= args.size()) Usage(Quote(arg), "needs a value");
       return args[++i];
     };
+    auto name = [&]() -> std::string {
+      std::string v = value();
+      if (v.empty()) Usage(arg + " ''", "needs a file name");
+      return v;
+    };
     auto flag = [&](bool& target) {
-      if (inlineValue) Usage(arg, "takes no value");
+      if (inlineValue) Usage(Quote(arg), "takes no value");
       target = true;
     };
 
@@ -101,9 +117,9 @@ Options ParseOptions(std::span<const std::string> args) {
     } else if (arg == "-q" || arg == "--quiet") {
       flag(options.quiet);
     } else if (arg == "--text") {
-      options.text = value();
+      options.text = name();
     } else if (arg == "--html") {
-      options.html = value();
+      options.html = name();
     } else if (arg == "--colour" || arg == "--color") {
       flag(options.colour);
     } else if (arg == "--no-rotate") {
@@ -111,7 +127,7 @@ Options ParseOptions(std::span<const std::string> args) {
     } else if (arg == "--format") {
       const std::string v = value();
       options.format = io::CodecNamed(v);
-      if (!options.format) Usage("--format " + v, "expects " + io::WritableNames());
+      if (!options.format) Usage("--format " + Quote(v), "expects " + io::WritableNames());
     } else if (arg == "--rect") {
       options.rect = ParseRect(value());
     } else if (arg == "--tile") {
@@ -119,26 +135,29 @@ Options ParseOptions(std::span<const std::string> args) {
     } else if (arg == "--columns") {
       const std::string v = value();
       const auto n = ParseInt(v);
-      if (!n || *n < 1 || *n > 250'000) Usage("--columns " + v, "expects a whole number from 1 to 250000");
+      if (!n || *n < 1 || *n > 250'000) Usage("--columns " + Quote(v), "expects a whole number from 1 to 250000");
       options.columns = static_cast<int32_t>(*n);
     } else if (arg == "--max-memory") {
       const std::string v = value();
       const auto bytes = io::ParseBytes(v);
-      if (!bytes || *bytes == 0) Usage("--max-memory " + v, "expects a size such as 512M or 4G");
+      if (!bytes || *bytes == 0) Usage("--max-memory " + Quote(v), "expects a size such as 512M or 4G");
       options.maxMemory = *bytes;
     } else if (arg == "--quality") {
       const std::string v = value();
       const auto n = ParseInt(v);
-      if (!n || *n < 1 || *n > 100) Usage("--quality " + v, "expects a JPEG quality from 1 to 100");
+      if (!n || *n < 1 || *n > 100) Usage("--quality " + Quote(v), "expects a JPEG quality from 1 to 100");
       options.quality = static_cast<int>(*n);
     } else {
-      Usage(arg, "unknown option");
+      Usage(Quote(arg), "unknown option");
     }
   }
 
   if (options.help || options.version || options.about) return options;
   if (positional.empty()) Usage("", "missing INPUT");
-  if (positional.size() > 2) Usage(positional[2], "one input and one output only");
+  for (const std::string& p : positional) {
+    if (p.empty()) Usage("''", "an empty name names no file");
+  }
+  if (positional.size() > 2) Usage(Quote(positional[2]), "one input and one output only");
   options.input = positional[0];
   if (positional.size() == 2) options.output = positional[1];
   if (!options.output && !options.text && !options.html) {

@@ -11,6 +11,7 @@
 
 #include "cli/Failure.h"
 #include "cli/Paths.h"
+#include "cli/Quote.h"
 
 namespace gm::cli {
 
@@ -65,13 +66,13 @@ void RefuseSameFiles(std::span<const NamedFile> files) {
   for (size_t i = 0; i < files.size(); ++i) {
     for (size_t j = i + 1; j < files.size(); ++j) {
       if (std::holds_alternative<std::monostate>(ids[i]) || ids[i] != ids[j]) continue;
-      const auto shown = [](const NamedFile& f) {
+      const auto named = [](const NamedFile& f) {
         if (f.path != "-") return f.path;
         return std::string(std::string(f.role) == "INPUT" ? kStandardInput : kStandardOutput);
       };
-      throw Failure(kExitUsage, shown(files[j]),
-                    std::string(files[j].role) + " is the same file as " + files[i].role + " " + shown(files[i]) +
-                        "; nothing was written");
+      throw Failure(kExitUsage, named(files[j]),
+                    std::string(files[j].role) + " is the same file as " + files[i].role + " " +
+                        Failure(0, named(files[i]), "").Shown() + "; nothing was written");
     }
   }
 }

@@ -1,8 +1,12 @@
 #include "cli/Tool.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -51,6 +55,16 @@ int PrintAbout(const ToolIO& io) {
     throw Failure(kExitFilter, "--about", "the About phase failed with result " + DescribeResult(result));
   }
   std::fprintf(io.out, "%s\n", aboutText.c_str());
+  return kExitOk;
+}
+
+// What went to standard output must have arrived: a full disk or a closed
+// stream is a failure, not a silent success.
+int Printed(const ToolIO& io) {
+  errno = 0;
+  if (std::fflush(io.out) != 0 || std::ferror(io.out)) {
+    throw Failure(kExitOutput, kStandardOutput, errno ? std::strerror(errno) : "write error");
+  }
   return kExitOk;
 }
 
@@ -115,6 +129,22 @@ std::optional<int32_t> Columns(const Options& options, const ToolIO& io) {
   return TerminalColumns(fd, std::getenv("COLUMNS"));
 }
 
+// Whether the output path reaches the file standard output is.
+bool IsStandardOutput(const std::string& path) {
+  if (path == "-") return true;
+  struct stat out {}, file {};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &file) == 0 && out.st_dev == file.st_dev &&
+         out.st_ino == file.st_ino;
+}
+
+bool IsTerminal(const std::string& path) {
+  if (path == "-") return ::isatty(STDOUT_FILENO) == 1;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const io::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  return fd && ::isatty(fd.Get()) == 1;
+}
+
 // The page's title: the input's file name, without its folder.
 std::string PageTitle(const std::string& input) {
   return input == "-" ? kStandardInput : BaseName(input);
@@ -128,6 +158,18 @@ int Run(const Options& options, const ToolIO& io) {
   if (options.html) files.push_back({"--html", *options.html});
   RefuseSameFiles(files);
 
+  // Standard output takes one stream, whatever path names it, and no image
+  // goes to a terminal.
+  int toStandardOutput = 0;
+  for (size_t i = 1; i < files.size(); ++i) toStandardOutput += IsStandardOutput(files[i].path);
+  if (toStandardOutput > 1) {
+    throw Failure(kExitUsage, kStandardOutput, "can take only one of OUTPUT, --text and --html");
+  }
+  if (options.output && IsTerminal(*options.output)) {
+    throw Failure(kExitUsage, *options.output == "-" ? kStandardOutput : *options.output,
+                  "is a terminal; send the image to a file or a pipe");
+  }
+
   // Output targets first: a folder that takes no file is found before the work.
   const io::Codec* format = options.format;
   std::unique_ptr<AtomicFile> output;
@@ -137,15 +179,12 @@ int Run(const Options& options, const ToolIO& io) {
       throw Failure(kExitUsage, *options.output,
                     "cannot tell the output format; use " + io::WritableExtensions() + ", or --format");
     }
-    if (*options.output == "-" && ::isatty(STDOUT_FILENO) == 1) {
-      throw Failure(kExitUsage, kStandardOutput, "is a terminal; send the image to a file or a pipe");
-    }
-    output = std::make_unique<AtomicFile>(*options.output);
+    output = std::make_unique<AtomicFile>(*options.output, io.cancel);
   }
   std::unique_ptr<AtomicFile> textFile;
-  if (options.text) textFile = std::make_unique<AtomicFile>(*options.text);
+  if (options.text) textFile = std::make_unique<AtomicFile>(*options.text, io.cancel);
   std::unique_ptr<AtomicFile> htmlFile;
-  if (options.html) htmlFile = std::make_unique<AtomicFile>(*options.html);
+  if (options.html) htmlFile = std::make_unique<AtomicFile>(*options.html, io.cancel);
 
   io::DecodeRequest request;
   if (options.maxMemory) request.limits.maxBytes = *options.maxMemory;
@@ -153,6 +192,9 @@ int Run(const Options& options, const ToolIO& io) {
   // Scaled while decoding, across the image as it is shown: the full-size
   // image is never held when it need not be.
   if (const auto columns = Columns(options, io)) request.scale.width = *columns * kGlyphWidth;
+  // The terminal's width is room to fill, not a wish: a tiny image is not
+  // blown up to it.
+  request.scale.fitted = !options.columns;
   request.scale.upright = !options.noRotate;
   Image image = Stage(kExitInput, "", [&] {
     Image decoded = io::DecodeFile(options.input, request);
@@ -185,11 +227,19 @@ int Run(const Options& options, const ToolIO& io) {
     if (textFile) textFile->Write(options.colour ? text::AnsiText(text, colours) : text);
     if (htmlFile) htmlFile->Write(text::HtmlPage(text, colours, PageTitle(options.input)));
   });
-  // Ctrl-C while writing still means nothing is kept.
+  // Every output is written whole before any takes its place, and Ctrl-C
+  // until then still means nothing is kept. Devices go first: a reader that
+  // went away then costs no file its old contents.
+  AtomicFile* const outputs[] = {output.get(), htmlFile.get(), textFile.get()};
+  for (AtomicFile* f : outputs) {
+    if (f) f->Finish();
+  }
   if (io.cancel && io.cancel()) throw Failure(kExitCancelled, "", "cancelled");
-  if (output) output->Commit();
-  if (htmlFile) htmlFile->Commit();
-  if (textFile) textFile->Commit();
+  for (bool direct : {true, false}) {
+    for (AtomicFile* f : outputs) {
+      if (f && f->Direct() == direct) f->Commit();
+    }
+  }
   return kExitOk;
 }
 
@@ -218,23 +268,33 @@ int RunTool(std::span<const std::string> args, const ToolIO& io) {
     const Options options = ParseOptions(args);
     if (options.help) {
       std::fputs(UsageText(), io.out);
-      return kExitOk;
+      return Printed(io);
     }
     if (options.version) {
       std::fprintf(io.out, "%s\n", kVersion);
-      return kExitOk;
+      return Printed(io);
     }
-    if (options.about) return PrintAbout(io);
+    if (options.about) {
+      PrintAbout(io);
+      return Printed(io);
+    }
     current = options.input == "-" ? kStandardInput : options.input;
     return Run(options, io);
   } catch (const Failure& f) {
-    const std::string& file = f.File().empty() ? current : f.File();
-    if (file.empty()) {
-      std::fprintf(io.err, "glyphmosaic: %s\n", f.what());
-    } else {
-      std::fprintf(io.err, "glyphmosaic: %s: %s\n", file.c_str(), f.what());
+    const std::string file = f.File().empty() ? (current.empty() ? "" : Failure(0, current, "").Shown()) : f.Shown();
+    // A library's reason may carry bytes from the file: no control byte goes out.
+    std::string reason = f.what();
+    for (char& c : reason) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     }
-    return f.ExitCode();
+    if (file.empty()) {
+      std::fprintf(io.err, "glyphmosaic: %s\n", reason.c_str());
+    } else {
+      std::fprintf(io.err, "glyphmosaic: %s: %s\n", file.c_str(), reason.c_str());
+    }
+    // Stopped by a signal: 128 and its number, as shells report it.
+    const int signal = f.ExitCode() == kExitCancelled && io.stopSignal ? io.stopSignal() : 0;
+    return signal ? 128 + signal : f.ExitCode();
   } catch (const std::bad_alloc&) {
     // Outside the stages: options, or the output files made before the work.
     std::fprintf(io.err, "glyphmosaic: %s: not enough memory\n", current.empty() ? "-" : current.c_str());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -15,6 +16,7 @@ struct ToolIO {
   std::FILE* err = stderr;
   bool errIsTerminal = false;  // draw a progress bar
   CancelCheck cancel;          // read by the host's abortProc and the codecs
+  std::function<int()> stopSignal;  // the signal that asked to stop, if any
 };
 
 int RunTool(std::span<const std::string> args, const ToolIO& io);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the small crafted decode seeds: headers that claim far more pixels
 than the file holds (decompression bombs), truncated files, and photos that
-carry an EXIF orientation (whole, or damaged), into fuzz/corpus/decode."""
+carry an EXIF orientation (whole, or damaged), into fuzz/corpus/decode.
+"""
 import struct
 import zlib
 from pathlib import Path
@@ -18,6 +19,93 @@ def png(width, height, colour=2, depth=8, rows=b""):
     ihdr = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", zlib.compress(rows))
             + png_chunk(b"IEND", b""))
+
+
+def png_first_pass(width, height):
+    """A grey interlaced PNG whose data ends after Adam7's first pass."""
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 1)
+    cols, rows = (width + 7) // 8, (height + 7) // 8
+    data = zlib.compress((b"\x00" * (cols + 1)) * rows, 9)
+    return b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", data) + png_chunk(b"IEND", b"")
+
+
+def fax(width, height):
+    """A bilevel TIFF in one CCITT G4 strip, every row white: a white row
+    below a white one is a single bit."""
+    strip = b"\xff" * (height // 8) + bytes([(0xFF00 >> (height % 8)) & 0xFF] if height % 8 else [])
+    strip += b"\x00\x10\x01"  # end of facsimile block, two EOL codes
+    entries = [
+        (256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0),
+        (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, height), (279, 4, 1, len(strip)), (293, 4, 1, 0),
+    ]
+    ifd_at = 8 + len(strip)
+    out = b"II*\x00" + struct.pack("<I", ifd_at) + strip + struct.pack("<H", len(entries))
+    for tag, kind, count, value in entries:
+        packed = struct.pack("<H", value) + b"\0\0" if kind == 3 else struct.pack("<I", value)
+        out += struct.pack("<HHI", tag, kind, count) + packed
+    return out + b"\0\0\0\0"
+
+
+class Bits:
+    """An entropy-coded segment: bits most significant first, 0xFF stuffed."""
+
+    def __init__(self):
+        self.out, self.byte, self.count = bytearray(), 0, 0
+
+    def put(self, value, length):
+        for i in range(length - 1, -1, -1):
+            self.byte = self.byte << 1 | (value >> i) & 1
+            self.count += 1
+            if self.count == 8:
+                self.out += b"\xff\x00" if self.byte == 0xFF else bytes([self.byte])
+                self.byte, self.count = 0, 0
+
+    def done(self):
+        while self.count:
+            self.put(1, 1)  # padding is one bits
+        return bytes(self.out)
+
+
+def progressive_jpeg(size, low_bit=13):
+    """A grey progressive JPEG of an all-black image with one scan per AC
+    coefficient and bit: 1 + 63 x 14 = 883 scans, each (but the DC one) a
+    few end-of-band runs over every block."""
+    def segment(marker, body):
+        return b"\xff" + bytes([marker]) + struct.pack(">H", len(body) + 2) + body
+
+    blocks = ((size + 7) // 8) ** 2
+    dqt = segment(0xDB, b"\x00" + bytes([1] * 64))
+    sof = segment(0xC2, struct.pack(">BHHB", 8, size, size, 1) + b"\x01\x11\x00")
+    # DC: category 0 is "0". AC: a run of 16384 to 32767 blocks (EOB14) is
+    # "0" and 14 more bits, one of 32 to 63 blocks (EOB5) "10" and 5 bits.
+    dht = segment(0xC4, b"\x00" + bytes([1] + [0] * 15) + b"\x00"
+                  + b"\x10" + bytes([1, 1] + [0] * 14) + b"\xe0\x50")
+
+    def scan(ss, ah, al):
+        bits = Bits()
+        if ss == 0:
+            for _ in range(blocks):
+                bits.put(0, 1)
+        else:
+            left = blocks
+            while left >= 16384:
+                run = min(left, 32767)
+                bits.put(0, 1)
+                bits.put(run - 16384, 14)
+                left -= run
+            if left:
+                assert 32 <= left < 64
+                bits.put(0b10, 2)
+                bits.put(left - 32, 5)
+        header = segment(0xDA, b"\x01\x01\x00" + bytes([ss, ss, ah << 4 | al]))
+        return header + bits.done()
+
+    out = b"\xff\xd8" + dqt + sof + dht + scan(0, 0, 0)
+    for k in range(1, 64):
+        out += scan(k, 0, low_bit)
+        for a in range(low_bit, 0, -1):
+            out += scan(k, a, a - 1)
+    return out + b"\xff\xd9"
 
 
 def jpeg_sof(width, height):
@@ -90,6 +178,18 @@ FILES = {
     # the whole image.
     "bomb-30000.png": png(30000, 30000),
     "bomb-30000.tif": tiff(30000, 30000),
+    # An interlaced image fills its rows pass by pass: this one holds the
+    # first pass only, one pixel in 64, in 19 KB.
+    "bomb-interlaced-first-pass.png": png_first_pass(30000, 30000),
+    # A white fax row costs one bit: 15000 x 15000 in 2 KB, 20000 x 20000 in 2.5 KB.
+    "bomb-fax-15000.tif": fax(15000, 15000),
+    "bomb-fax-20000.tif": fax(20000, 20000),
+    # 883 scans, each a pass over every block of an 8192 x 8192 image, in 200 KB.
+    "bomb-scans.jpg": progressive_jpeg(8192),
+    # Thin images that --columns makes huge: a column 300 and a million rows tall, a pixel.
+    "thin-300.png": png(1, 300, colour=0, rows=b"\x00\x80" * 300),
+    "thin-1048577.png": png(1, 1048577, colour=0, rows=b"\x00\x80" * 1048577),
+    "pixel.png": png(1, 1, colour=0, rows=b"\x00\x80"),
     # Small and honest about their size, but cut short.
     "truncated-rows.png": png(16, 16, rows=b"\x00" + b"\x80" * 48),
     "empty-header.jpg": jpeg_sof(0, 16),

@@ -23,7 +23,10 @@ namespace gm::io {
 
 namespace {
 
-constexpr int kMaxScans = 1000;  // a progressive file with more is a denial-of-service trick
+// Each scan of a progressive file passes over every coefficient of the image:
+// real files have about ten, and a file with hundreds is a trick to make a
+// small file cost minutes.
+constexpr int kMaxScans = 100;
 
 struct JpegRead {
   jpeg_decompress_struct cinfo;
@@ -34,6 +37,7 @@ struct JpegRead {
   bool cmyk = false;
   bool inverted = false;  // Adobe CMYK files store the complements
   bool cancelled = false;
+  const CancelCheck* cancel = nullptr;
 };
 
 JpegRead* Self(j_common_ptr cinfo) { return reinterpret_cast<JpegRead*>(cinfo->client_data); }
@@ -61,9 +65,14 @@ void OnMessage(j_common_ptr cinfo, int level) {
 
 void OnProgress(j_common_ptr cinfo) {
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  JpegRead* r = Self(cinfo);
   if (d->input_scan_number > kMaxScans) {
-    std::snprintf(Self(cinfo)->message, JMSG_LENGTH_MAX, "more than %d progressive scans", kMaxScans);
-    std::longjmp(Self(cinfo)->jump, 1);
+    std::snprintf(r->message, JMSG_LENGTH_MAX, "more than %d progressive scans", kMaxScans);
+    std::longjmp(r->jump, 1);
+  }
+  if (r->cancel && *r->cancel && (*r->cancel)()) {
+    r->cancelled = true;
+    std::longjmp(r->jump, 1);
   }
 }
 
@@ -143,18 +152,35 @@ bool ReadHeader(JpegRead& r, SourceManager* source) {
 // Shrink on load: the library's DCT scaling, by n/8, at the smallest n whose
 // output still covers the target in both directions; the area averager does
 // the rest. Much of the decoding work goes with the pixels not made.
-bool PickScale(JpegRead& r, Size target) {
+bool PickScale(JpegRead& r, std::optional<Size> target) {
   if (setjmp(r.jump)) return false;
+  if (!target) {
+    jpeg_calc_output_dimensions(&r.cinfo);
+    return true;
+  }
   r.cinfo.scale_denom = 8;
   for (unsigned n = 1; n <= 8; ++n) {
     r.cinfo.scale_num = n;
     jpeg_calc_output_dimensions(&r.cinfo);
-    if (r.cinfo.output_width >= static_cast<JDIMENSION>(target.width) &&
-        r.cinfo.output_height >= static_cast<JDIMENSION>(target.height)) {
+    if (r.cinfo.output_width >= target->width && r.cinfo.output_height >= target->height) {
       break;
     }
   }
   return true;
+}
+
+// What the library keeps of a file of several scans: every DCT block of
+// every component, 64 coefficients of two bytes, whole rows of MCUs.
+uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
+  if (!cinfo.progressive_mode && cinfo.comps_in_scan >= cinfo.num_components) return 0;
+  uint64_t blocks = 0;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    const jpeg_component_info& comp = cinfo.comp_info[c];
+    const auto round = [](uint64_t n, uint64_t to) { return to == 0 ? n : (n + to - 1) / to * to; };
+    blocks += round(comp.width_in_blocks, static_cast<uint64_t>(comp.h_samp_factor)) *
+              round(comp.height_in_blocks, static_cast<uint64_t>(comp.v_samp_factor));
+  }
+  return blocks * sizeof(JBLOCK);
 }
 
 bool Start(JpegRead& r) {
@@ -208,6 +234,7 @@ Image DecodeJpeg(Source& source, const DecodeRequest& request) {
   r.err.error_exit = OnError;
   r.err.emit_message = OnMessage;
   r.cinfo.client_data = &r;
+  r.cancel = &request.cancel;
   const bool created = Create(r);
   struct Cleanup {
     jpeg_decompress_struct& cinfo;
@@ -227,18 +254,26 @@ Image DecodeJpeg(Source& source, const DecodeRequest& request) {
     orientation = ExifOrientation(std::span<const uint8_t>(m->data, m->data_length));
   }
   const int channels = 3;
-  CheckDimensions(path, r.cinfo.image_width, r.cinfo.image_height, channels,
-                  DecodeLimits{limits.maxDimension, UINT64_MAX});
+  CheckSides(path, r.cinfo.image_width, r.cinfo.image_height, limits);
   const std::optional<Size> target = request.scale.Resolve(r.cinfo.image_width, r.cinfo.image_height, orientation);
-  if (target && !PickScale(r, *target)) {
-    throw Error(path, std::string("not a valid JPEG file: ") + r.message);
+  if (!PickScale(r, target)) throw Error(path, std::string("not a valid JPEG file: ") + r.message);
+
+  // Everything is counted from the header, before a scan is decoded: the
+  // image, and for a file of several scans (progressive ones) the library's
+  // store of every coefficient at full size, however small the output.
+  ImageBuilder image(path, r.cinfo.output_width, r.cinfo.output_height, channels, target, true, limits);
+  const uint64_t held = uint64_t{3} * (target ? static_cast<uint64_t>(target->width * target->height)
+                                              : uint64_t{r.cinfo.output_width} * r.cinfo.output_height);
+  const uint64_t coefficients = CoefficientBytes(r.cinfo);
+  if (coefficients > 0) {
+    CheckMemory(path, held + coefficients, "the image and the decoder's store of its coefficients", limits);
   }
-  // Progressive files keep every coefficient until the end; this caps that
-  // store, and with no backing store a file that needs more is refused.
+  // A backstop: with no backing store, a file that needs more is refused.
   r.cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(limits.maxBytes, LONG_MAX));
   r.progress.progress_monitor = OnProgress;
   r.cinfo.progress = &r.progress;
   if (!Start(r)) {
+    if (r.cancelled) throw Cancelled(path);
     source.Check();
     throw Error(path, std::string("corrupt JPEG file: ") + r.message);
   }
@@ -246,7 +281,6 @@ Image DecodeJpeg(Source& source, const DecodeRequest& request) {
     throw Error(path, "unsupported JPEG colour layout");
   }
 
-  ImageBuilder image(path, r.cinfo.output_width, r.cinfo.output_height, channels, target, true, limits);
   std::vector<uint8_t> spare(r.cmyk ? static_cast<size_t>(r.cinfo.output_width) * 4 : 0);
   if (!ReadRows(r, image, spare.data(), &request.cancel)) {
     if (r.cancelled) throw Cancelled(path);

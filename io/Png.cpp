@@ -29,7 +29,7 @@ struct PngRead {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int channels = 0;
-  int passes = 1;
+  bool interlaced = false;
   int orientation = 1;
   bool cancelled = false;
 };
@@ -75,7 +75,8 @@ bool ReadHeader(PngRead& r, Source* source) {
   if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(r.png);
   if (png_get_valid(r.png, r.info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(r.png);
   if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(r.png);
-  r.passes = png_set_interlace_handling(r.png);
+  // Interlaced rows come pass by pass, reduced: ReadInterlaced puts them together.
+  r.interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
   png_read_update_info(r.png, r.info);
   r.width = png_get_image_width(r.png, r.info);
   r.height = png_get_image_height(r.png, r.info);
@@ -92,17 +93,66 @@ bool ReadHeader(PngRead& r, Source* source) {
   return true;
 }
 
+bool Stop(PngRead& r, png_uint_32 y, const CancelCheck* cancel) {
+  if ((y & 63) == 0 && *cancel && (*cancel)()) r.cancelled = true;
+  return r.cancelled;
+}
+
 bool ReadRows(PngRead& r, ImageBuilder& image, const CancelCheck* cancel) {
   if (setjmp(png_jmpbuf(r.png))) return false;
-  for (int pass = 0; pass < r.passes; ++pass) {
-    for (png_uint_32 y = 0; y < r.height; ++y) {
-      png_read_row(r.png, image.Rows(y, y + 1), nullptr);
-      image.Done(y + 1);
-      if ((y & 63) == 0 && *cancel && (*cancel)()) {
-        r.cancelled = true;
-        return false;
+  for (png_uint_32 y = 0; y < r.height; ++y) {
+    png_read_row(r.png, image.Rows(y, y + 1), nullptr);
+    image.Done(y + 1);
+    if (Stop(r, y, cancel)) return false;
+  }
+  png_read_end(r.png, nullptr);
+  return true;
+}
+
+// Adam7's first six passes fill the even rows, the seventh the odd ones. So
+// the six are kept as the reduced images they are, and once they are in,
+// rows go out in order: an even one put together from them, an odd one
+// straight from the seventh pass. Nothing is written into a sparse image,
+// so memory follows the pixels the file really holds, and the rows can
+// stream into the area averager like any others.
+constexpr int kKeptPasses = 6;
+
+size_t PassBytes(const PngRead& r, int pass) {
+  if (PNG_PASS_COLS(r.width, pass) == 0) return 0;
+  return size_t{PNG_PASS_COLS(r.width, pass)} * PNG_PASS_ROWS(r.height, pass) * static_cast<size_t>(r.channels);
+}
+
+// libpng writes a whole row's bytes even for a pass's shorter rows: they
+// arrive in `scratch`, a full row, and only the pass's part is kept.
+bool ReadInterlaced(PngRead& r, ImageBuilder& image, uint8_t* const* passes, uint8_t* scratch,
+                    const CancelCheck* cancel) {
+  if (setjmp(png_jmpbuf(r.png))) return false;
+  const size_t channels = static_cast<size_t>(r.channels);
+  for (int p = 0; p < kKeptPasses; ++p) {
+    if (PassBytes(r, p) == 0) continue;
+    const size_t rowBytes = size_t{PNG_PASS_COLS(r.width, p)} * channels;
+    for (png_uint_32 j = 0; j < PNG_PASS_ROWS(r.height, p); ++j) {
+      png_read_row(r.png, scratch, nullptr);
+      std::memcpy(passes[p] + j * rowBytes, scratch, rowBytes);
+      if (Stop(r, j, cancel)) return false;
+    }
+  }
+  for (png_uint_32 y = 0; y < r.height; ++y) {
+    uint8_t* row = image.Rows(y, y + 1);
+    if (y & 1) {
+      png_read_row(r.png, row, nullptr);
+    } else {
+      for (int p = 0; p < kKeptPasses; ++p) {
+        if (PassBytes(r, p) == 0 || !PNG_ROW_IN_INTERLACE_PASS(y, p)) continue;
+        const png_uint_32 cols = PNG_PASS_COLS(r.width, p);
+        const uint8_t* src = passes[p] + size_t{(y - PNG_PASS_START_ROW(p)) >> PNG_PASS_ROW_SHIFT(p)} * cols * channels;
+        for (png_uint_32 i = 0; i < cols; ++i, src += channels) {
+          std::memcpy(row + size_t{PNG_COL_FROM_PASS_COL(i, p)} * channels, src, channels);
+        }
       }
     }
+    image.Done(y + 1);
+    if (Stop(r, y, cancel)) return false;
   }
   png_read_end(r.png, nullptr);
   return true;
@@ -130,13 +180,27 @@ Image DecodePng(Source& source, const DecodeRequest& request) {
     source.Check();
     throw Error(path, std::string("not a valid PNG file: ") + r.message);
   }
-  CheckDimensions(path, r.width, r.height, r.channels, DecodeLimits{limits.maxDimension, UINT64_MAX});
+  CheckSides(path, r.width, r.height, limits);
   if (r.channels != 3 && r.channels != 4) throw Error(path, "unsupported PNG colour layout");
 
-  // An interlaced image completes its rows only in the last pass.
-  ImageBuilder image(path, r.width, r.height, r.channels, request.scale.Resolve(r.width, r.height, r.orientation),
-                     r.passes == 1, limits);
-  if (!ReadRows(r, image, &request.cancel)) {
+  const std::optional<Size> target = request.scale.Resolve(r.width, r.height, r.orientation);
+  ImageBuilder image(path, r.width, r.height, r.channels, target, true, limits);
+  std::vector<PixelBuffer> passes(kKeptPasses);
+  uint8_t* starts[kKeptPasses] = {};
+  PixelBuffer scratch;
+  if (r.interlaced) {
+    scratch.resize(size_t{r.width} * static_cast<size_t>(r.channels));
+    const Size kept = target.value_or(Size{r.width, r.height});
+    uint64_t bytes = static_cast<uint64_t>(kept.width * kept.height) * static_cast<uint64_t>(r.channels);
+    for (int p = 0; p < kKeptPasses; ++p) bytes += PassBytes(r, p);
+    CheckMemory(path, bytes, "the image and the passes of the interlaced PNG", limits);
+    for (int p = 0; p < kKeptPasses; ++p) {
+      passes[static_cast<size_t>(p)].resize(PassBytes(r, p));
+      starts[p] = passes[static_cast<size_t>(p)].data();
+    }
+  }
+  if (!(r.interlaced ? ReadInterlaced(r, image, starts, scratch.data(), &request.cancel)
+                     : ReadRows(r, image, &request.cancel))) {
     if (r.cancelled) throw Cancelled(path);
     source.Check();
     throw Error(path, std::string("corrupt or truncated PNG file: ") + r.message);

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 
-
 namespace gm::io {
 
-Size ScaledSize(int32_t width, int32_t height, int32_t newWidth) {
-  const int64_t h = (int64_t{height} * newWidth * 2 + width) / (int64_t{width} * 2);
-  return Size{newWidth, static_cast<int32_t>(std::max<int64_t>(1, h))};
+Size ScaledSize(int64_t width, int64_t height, int64_t newWidth) {
+  const int64_t h = (height * newWidth * 2 + width) / (width * 2);
+  return Size{newWidth, std::max<int64_t>(1, h)};
 }
 
 // Along each axis, in units where an input pixel is `out` long and an output
@@ -24,7 +23,7 @@ AreaScaler::AreaScaler(int32_t inWidth, int32_t inHeight, int channels, Size siz
       across_(static_cast<size_t>(size.width) * channels_),
       pending_(across_.size()),
       fresh_(across_.size()),
-      result_(size.width, size.height, channels) {
+      result_(static_cast<int32_t>(size.width), static_cast<int32_t>(size.height), channels) {
   const uint64_t in = static_cast<uint64_t>(inWidth);
   const uint64_t out = static_cast<uint64_t>(size.width);
   for (uint64_t o = 0; o < out; ++o) {

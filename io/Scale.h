@@ -10,12 +10,15 @@
 
 namespace gm::io {
 
-// The width and height that keep the aspect ratio at the given width.
+// The width and height that keep the aspect ratio at the given width. In 64
+// bits: a thin image made wide grows far past any image's limit, and the
+// caller refuses it by its true size.
 struct Size {
-  int32_t width;
-  int32_t height;
+  int64_t width;
+  int64_t height;
 };
-Size ScaledSize(int32_t width, int32_t height, int32_t newWidth);
+// Sides of at most 2^31 - 1 each.
+Size ScaledSize(int64_t width, int64_t height, int64_t newWidth);
 
 // Exact integer arithmetic, so the result is the same on every machine and
 // whatever order the rows come in; rounds to nearest. Fed one input row at a

@@ -124,8 +124,8 @@ void Unassociate(uint8_t* pixels, size_t count) {
 class TiffReader {
  public:
   TiffReader(TIFF* tif, const std::string& path, const CancelCheck& cancel, TiffMessages& messages,
-             uint64_t maxBytes)
-      : tif_(tif), path_(path), cancel_(cancel), messages_(messages), maxBytes_(maxBytes) {}
+             const DecodeLimits& limits)
+      : tif_(tif), path_(path), cancel_(cancel), messages_(messages), limits_(limits) {}
 
   Layout ReadLayout() {
     Layout l;
@@ -149,8 +149,12 @@ class TiffReader {
   }
 
   static bool Direct(const Layout& l) {
+    const bool grey = l.photometric == PHOTOMETRIC_MINISBLACK || l.photometric == PHOTOMETRIC_MINISWHITE;
+    // Bilevel and 2- or 4-bit grey row by row too: a fax strip holds the
+    // whole image, and decoding it again for every band took minutes.
+    if (grey && l.samples == 1 && (l.bits == 1 || l.bits == 2 || l.bits == 4)) return true;
     if (l.bits != 8) return false;
-    if (l.photometric == PHOTOMETRIC_MINISBLACK || l.photometric == PHOTOMETRIC_MINISWHITE) return l.samples >= 1;
+    if (grey) return l.samples >= 1;
     return l.photometric == PHOTOMETRIC_RGB && l.samples >= 3;
   }
 
@@ -160,8 +164,9 @@ class TiffReader {
     return (l.samples > colour && l.extraCount > 0) || l.samples == colour + 1 ? 4 : 3;
   }
 
-  // 8-bit grey, grey + alpha, RGB and RGBA, strips or tiles, either planar layout.
-  void ReadDirect(const Layout& l, ImageBuilder& image) {
+  // 8-bit grey, grey + alpha, RGB and RGBA, and 1-, 2- and 4-bit grey,
+  // strips or tiles, either planar layout.
+  void ReadDirect(const Layout& l, ImageBuilder& image, uint64_t held) {
     const bool grey = l.photometric != PHOTOMETRIC_RGB;
     const bool invert = l.photometric == PHOTOMETRIC_MINISWHITE;
     const uint32_t blockWidth = l.tiled ? TileField(TIFFTAG_TILEWIDTH) : l.width;
@@ -169,12 +174,20 @@ class TiffReader {
     const int planes = l.planar == PLANARCONFIG_SEPARATE ? l.samples : 1;
     const int perPixel = l.planar == PLANARCONFIG_SEPARATE ? 1 : l.samples;
     const tmsize_t blockBytes = l.tiled ? TIFFTileSize(tif_) : TIFFScanlineSize(tif_);
-    const uint64_t needed = uint64_t{blockWidth} * blockHeight * static_cast<uint64_t>(perPixel);
-    if (blockBytes <= 0 || static_cast<uint64_t>(blockBytes) < needed) Fail("inconsistent TIFF layout");
+    const tmsize_t rowBytes = l.tiled ? TIFFTileRowSize(tif_) : blockBytes;
+    const uint64_t rowNeeded = (uint64_t{blockWidth} * static_cast<uint64_t>(perPixel) * l.bits + 7) / 8;
+    if (blockBytes <= 0 || rowBytes <= 0 || static_cast<uint64_t>(rowBytes) < rowNeeded ||
+        static_cast<uint64_t>(blockBytes) < static_cast<uint64_t>(rowBytes) * blockHeight) {
+      Fail("inconsistent TIFF layout");
+    }
     // The tile size is the file's claim, not the image's: bound it, and leave
     // the buffer untouched so that only what libtiff decodes costs memory.
-    if (static_cast<uint64_t>(blockBytes) > maxBytes_) Fail("TIFF tiles larger than the memory limit");
+    if (static_cast<uint64_t>(blockBytes) > limits_.maxBytes) Fail("TIFF tiles larger than the memory limit");
+    const uint64_t band = uint64_t{blockHeight} * l.width * static_cast<uint64_t>(image.Channels());
+    CheckMemory(path_, held + static_cast<uint64_t>(blockBytes) + blockWidth + band,
+                "the image and the TIFF decoder's buffers", limits_);
     const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(blockBytes));
+    std::vector<uint8_t> unpacked(l.bits < 8 ? blockWidth : 0);
     const int channels = image.Channels();
     const bool unassociate = l.associated && channels == 4;
 
@@ -196,8 +209,14 @@ class TiffReader {
         if (got < 0) Fail("corrupt or truncated TIFF file");
         const uint32_t cols = std::min(blockWidth, l.width - left);
         for (uint32_t y = 0; y < rows; ++y) {
-          const uint8_t* src = block.get() + static_cast<size_t>(y) * blockWidth * perPixel;
+          const uint8_t* src = block.get() + static_cast<size_t>(y) * static_cast<size_t>(rowBytes);
+          if (l.bits < 8) src = Unpack(src, l.bits, unpacked);
           uint8_t* dst = band + y * image.RowBytes() + static_cast<size_t>(left) * channels;
+          if (planes == 1 && perPixel == 1 && channels == 3) {  // plain grey, the large files' kind
+            const uint8_t flip = invert ? 0xFF : 0;
+            for (uint32_t x = 0; x < cols; ++x, dst += 3) dst[0] = dst[1] = dst[2] = static_cast<uint8_t>(src[x] ^ flip);
+            continue;
+          }
           for (uint32_t x = 0; x < cols; ++x, src += perPixel, dst += channels) {
             for (int c = 0; c < channels; ++c) {
               const int s = source[c];
@@ -239,7 +258,7 @@ class TiffReader {
   // afresh from its start for every request that reaches into it, and some
   // codecs (old-style JPEG) cannot start over, so a part of a block is never
   // asked for. Any block that fails to decode fails the file.
-  void ReadConverted(const Layout& l, ImageBuilder& image) {
+  void ReadConverted(const Layout& l, ImageBuilder& image, uint64_t held) {
     char reason[1024] = {};
     if (!TIFFRGBAImageOK(tif_, reason)) Fail(std::string("unsupported TIFF image: ") + reason);
     TIFFRGBAImage img{};
@@ -254,7 +273,11 @@ class TiffReader {
     if (!l.tiled) TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &band);
     band = std::clamp<uint32_t>(band, 1, l.height);
     const uint64_t rasterBytes = uint64_t{l.width} * band * 4;
-    if (rasterBytes > maxBytes_) Fail("TIFF strips or tiles larger than the memory limit");
+    if (rasterBytes > limits_.maxBytes) Fail("TIFF strips or tiles larger than the memory limit");
+    // libtiff decodes a whole strip or tile into a buffer of its own as well.
+    const uint64_t decoded = static_cast<uint64_t>(std::max<tmsize_t>(l.tiled ? TIFFTileSize(tif_) : TIFFStripSize(tif_), 0));
+    const uint64_t rows = uint64_t{band} * l.width * static_cast<uint64_t>(image.Channels());
+    CheckMemory(path_, held + rasterBytes + decoded + rows, "the image and the TIFF decoder's buffers", limits_);
     const auto raster = std::make_unique_for_overwrite<uint32_t[]>(static_cast<size_t>(l.width) * band);
     const int channels = image.Channels();
     for (uint32_t top = 0; top < l.height; top += band) {
@@ -294,12 +317,25 @@ class TiffReader {
   void PollCancel() {
     if (cancel_ && cancel_()) throw Cancelled(path_);
   }
+  // Packed samples of `bits` each, most significant first, as 8-bit levels.
+  static const uint8_t* Unpack(const uint8_t* packed, int bits, std::vector<uint8_t>& out) {
+    if (bits == 1) {
+      for (size_t x = 0; x < out.size(); ++x) out[x] = (packed[x >> 3] << (x & 7)) & 0x80 ? 255 : 0;
+      return out.data();
+    }
+    const unsigned mask = (1u << bits) - 1, perByte = 8u / static_cast<unsigned>(bits);
+    for (size_t x = 0; x < out.size(); ++x) {
+      const unsigned shift = 8u - static_cast<unsigned>(bits) * (1u + static_cast<unsigned>(x % perByte));
+      out[x] = static_cast<uint8_t>(((packed[x / perByte] >> shift) & mask) * 255u / mask);
+    }
+    return out.data();
+  }
 
   TIFF* tif_;
   const std::string& path_;
   const CancelCheck& cancel_;
   TiffMessages& messages_;
-  uint64_t maxBytes_;
+  const DecodeLimits& limits_;
 };
 
 bool Sniff(std::span<const uint8_t> h) {
@@ -329,11 +365,11 @@ Image DecodeTiff(Source& source, const DecodeRequest& request) {
     throw Error(path, std::string("not a valid TIFF file") + (messages.error[0] ? std::string(": ") + messages.error : ""));
   }
 
-  TiffReader reader(tif.get(), path, cancel, messages, limits.maxBytes);
+  TiffReader reader(tif.get(), path, cancel, messages, limits);
   const Layout layout = reader.ReadLayout();
   const bool direct = TiffReader::Direct(layout);
   const int channels = direct ? TiffReader::Channels(layout) : (layout.extraCount > 0 ? 4 : 3);
-  CheckDimensions(path, layout.width, layout.height, channels, DecodeLimits{limits.maxDimension, UINT64_MAX});
+  CheckSides(path, layout.width, layout.height, limits);
   uint16_t stored = ORIENTATION_TOPLEFT;
   TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &stored);
   const int orientation = stored >= ORIENTATION_TOPLEFT && stored <= ORIENTATION_LEFTBOT ? stored : 1;
@@ -341,10 +377,13 @@ Image DecodeTiff(Source& source, const DecodeRequest& request) {
   const bool inOrder = !direct || layout.planar != PLANARCONFIG_SEPARATE;
   const auto target = request.scale.Resolve(layout.width, layout.height, orientation);
   ImageBuilder image(path, layout.width, layout.height, channels, target, inOrder, limits);
+  const Size kept = target && inOrder ? *target : Size{layout.width, layout.height};
+  const uint64_t held = static_cast<uint64_t>(kept.width * kept.height) * static_cast<uint64_t>(channels) +
+                        (target && !inOrder ? static_cast<uint64_t>(target->width * target->height) * static_cast<uint64_t>(channels) : 0);
   if (direct) {
-    reader.ReadDirect(layout, image);
+    reader.ReadDirect(layout, image, held);
   } else {
-    reader.ReadConverted(layout, image);
+    reader.ReadConverted(layout, image, held);
   }
   Image decoded = image.Finish();
   decoded.orientation = orientation;

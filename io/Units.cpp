@@ -36,7 +36,7 @@ std::optional<uint64_t> ParseBytes(const std::string& text) {
   for (; i < text.size(); ++i) suffix += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
   int shift = 0;
   if (!suffix.empty() && suffix.back() == 'B') suffix.pop_back();
-  if (!suffix.empty() && suffix.back() == 'I') suffix.pop_back();
+  if (suffix.size() == 2 && suffix.back() == 'I') suffix.pop_back();  // KiB, but not iB alone
   if (suffix == "K") shift = 10;
   else if (suffix == "M") shift = 20;
   else if (suffix == "G") shift = 30;
