@@ -152,6 +152,10 @@ void AtomicFile::Finish() {
   // the old file or the whole new one, never an empty one.
   if (::fsync(fd_.Get()) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
   if (::close(fd_.Release()) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
+  // A folder made under the name since the start would fail the rename after
+  // other outputs had taken their places.
+  struct stat st {};
+  if (::stat(final_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw Failure(kExitOutput, path_, "is a directory");
 }
 
 void AtomicFile::Commit() {

@@ -30,7 +30,8 @@ class AtomicFile {
   const std::string& Path() const { return path_; }
   bool Direct() const { return direct_; }
   void Write(const std::string& bytes);
-  // Everything written is on the disk (a file) or ready to go (a device).
+  // Everything written is on the disk (a file) or ready to go (a device),
+  // and nothing known stands in the way of Commit.
   void Finish();
   // The finished file takes its place; a device gets its bytes.
   void Commit();

@@ -100,11 +100,11 @@ std::string AlphaExtensions() {
 }
 
 Image Decode(Source& source, const DecodeRequest& request) {
-  const std::span<const uint8_t> head = source.Head(kSniffBytes);
-  if (head.empty()) throw Error(source.Name(), "the file is empty");
-  const Codec* codec = SniffFormat(head);
-  if (!codec) throw Error(source.Name(), "not a " + ReadableTitles() + " image");
   try {
+    const std::span<const uint8_t> head = source.Head(kSniffBytes);
+    if (head.empty()) throw Error(source.Name(), "the file is empty");
+    const Codec* codec = SniffFormat(head);
+    if (!codec) throw Error(source.Name(), "not a " + ReadableTitles() + " image");
     return codec->decode(source, request);
   } catch (const Cancelled&) {
     throw;

@@ -1,7 +1,8 @@
 # Debian packages each job needs; sourced by the scripts.
 # scdoc writes the manual page; man (man-db) checks that it renders cleanly.
 GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config scdoc)
-GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind man-db)
+# strace shows the tests that a new file is synced before its rename.
+GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind man-db strace)
 # The CPU emulator that runs the Win32 module (label win32).
 GM_TEST_PACKAGES+=(libunicorn-dev)
 # The Windows modules: mingw-w64 cross compilers, GoogleTest sources to build

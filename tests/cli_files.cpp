@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pty.h>
+#include <sys/resource.h>
 #include <png.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -278,23 +280,42 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args) { return RunGlyph
 RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
   std::signal(SIGPIPE, SIG_IGN);  // feeding a tool that stops reading must not end the test
   int in[2] = {-1, -1}, out[2] = {-1, -1};
-  if (streams.input && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if ((streams.input || streams.during) && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (streams.outputPipe && ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  int terminal = -1;
+  std::string terminalName;
+  if (streams.terminalColumns > 0) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(streams.terminalColumns);
+    int slave = -1;
+    char name[256];
+    if (::openpty(&terminal, &slave, name, nullptr, &size) != 0) throw std::runtime_error("openpty");
+    ::close(slave);
+    terminalName = name;
+  }
   TempDir capture;
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (streams.input) {
+  if (streams.closeInput) {
+    posix_spawn_file_actions_addclose(&actions, 0);
+  } else if (in[0] >= 0) {
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   } else {
     const std::string& from = streams.inputFile.empty() ? std::string("/dev/null") : streams.inputFile;
     posix_spawn_file_actions_addopen(&actions, 0, from.c_str(), O_RDONLY, 0);
   }
-  if (streams.outputPipe) {
+  if (streams.closeOutput) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (!terminalName.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, terminalName.c_str(), O_RDWR, 0);
+  } else if (streams.outputPipe) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string& to = streams.outputFile.empty() ? outPath : streams.outputFile;
+    posix_spawn_file_actions_addopen(&actions, 1, to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> all{GM_GLYPHMOSAIC};
@@ -302,6 +323,12 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.insert(env.end(), streams.environment.begin(), streams.environment.end());
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   // The tool starts with SIGPIPE at its default, as from a shell: ignoring
   // it is the tool's own job, not one this process may do for it.
   posix_spawnattr_t attributes;
@@ -310,7 +337,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
   // A reader gone before the run, so that the tool's first write fails
   // rather than racing the close.
   if (streams.outputPipe && streams.readerGone) {
@@ -318,39 +345,42 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     out[0] = -1;
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, &attributes, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
-  std::thread feeder;
-  if (streams.input) {
-    ::close(in[0]);
-    feeder = std::thread([&] {
-      for (size_t done = 0; done < streams.input->size();) {
-        const ssize_t n = ::write(in[1], streams.input->data() + done, streams.input->size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-      }
-      ::close(in[1]);
-    });
-  }
+  if (in[0] >= 0) ::close(in[0]);
+  if (out[1] >= 0) ::close(out[1]);
+  // Whatever the tool writes to a pipe or the terminal is read as it comes,
+  // so that it never waits for room.
   std::string piped;
-  if (streams.outputPipe) {
-    ::close(out[1]);
-    if (!streams.readerGone) {
-      char buffer[65536];
-      ssize_t n = 0;
-      while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
-      ::close(out[0]);
+  const int reading = terminal >= 0 ? terminal : out[0];
+  std::thread reader([&] {
+    if (reading < 0) return;
+    char buffer[65536];
+    ssize_t n = 0;
+    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
+  });
+  if (streams.during) streams.during(pid, in[1]);
+  if (streams.input) {
+    for (size_t done = 0; done < streams.input->size();) {
+      const ssize_t n = ::write(in[1], streams.input->data() + done, streams.input->size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
     }
   }
-  if (feeder.joinable()) feeder.join();
+  if (in[1] >= 0) ::close(in[1]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  reader.join();  // the terminal's reader ends when the child, its last user, is gone
+  if (terminal >= 0) ::close(terminal);
+  if (out[0] >= 0) ::close(out[0]);
   RunResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = streams.outputPipe ? piped : ReadFile(outPath);
+  result.out = reading >= 0 ? piped : ReadFile(outPath);
   result.err = ReadFile(errPath);
+  result.peakKiB = usage.ru_maxrss;
   return result;
 }
 

@@ -3,7 +3,10 @@
 // encoders, except where Save says so), and runs of the real glyphmosaic binary.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,9 +72,10 @@ void WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 
 struct RunResult {
-  int exitCode = -1;
-  std::string out;
+  int exitCode = -1;  // 128 + the signal when one ended it
+  std::string out;    // standard output, or what the terminal showed
   std::string err;
+  long peakKiB = 0;   // the child's own peak resident size
 };
 // Runs the built binary with these arguments and no terminal.
 RunResult RunGlyphmosaic(const std::vector<std::string>& args);
@@ -82,6 +86,13 @@ struct Streams {
   const std::string* input = nullptr;  // else, when set, fed to standard input through a pipe
   bool outputPipe = false;           // standard output a pipe instead of a file
   bool readerGone = false;           // that pipe's reader closed before the run
+  std::string outputFile;            // standard output this file (/dev/full, ...) instead of one of ours
+  bool closeInput = false, closeOutput = false;  // started with the stream closed
+  int terminalColumns = 0;           // standard output a pseudo-terminal this wide; `out` is its screen
+  std::vector<std::string> environment;  // NAME=value added to ours
+  // Runs while the tool does, with its process and the writing end of its
+  // standard input (a pipe then, held open until this returns).
+  std::function<void(pid_t, int)> during;
 };
 RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fit/GlyphTable.h"
+#include "text/Utf8.h"
 
 namespace gm::text {
 
@@ -82,7 +83,7 @@ std::string HtmlPage(const std::string& text, const std::vector<Rgb>& colours, c
   // The line feed after <pre> is dropped by every parser: the text starts after it.
   // Lines 0.9 em apart give a monospace glyph (0.6 em wide) the cells' 2:3 shape.
   std::string out =
-      "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
+      "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(Printable(title)) +
       "</title>\n<style>\nbody { background: #000; margin: 1em; }\n"
       "pre { font-family: monospace; font-size: 10px; line-height: 0.9; color: #c0c0c0; margin: 0; }\n"
       "</style>\n</head>\n<body>\n<pre>\n";
