@@ -318,7 +318,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     posix_spawn_file_actions_addopen(&actions, 1, to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> all{GM_GLYPHMOSAIC};
+  std::vector<std::string> all{GM_PEAK_RUN, capture / "peak", GM_GLYPHMOSAIC};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
@@ -345,7 +345,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     out[0] = -1;
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_GLYPHMOSAIC, &actions, &attributes, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid, GM_PEAK_RUN, &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
@@ -371,8 +371,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   }
   if (in[1] >= 0) ::close(in[1]);
   int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
+  ::waitpid(pid, &status, 0);
   reader.join();  // the terminal's reader ends when the child, its last user, is gone
   if (terminal >= 0) ::close(terminal);
   if (out[0] >= 0) ::close(out[0]);
@@ -380,7 +379,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = reading >= 0 ? piped : ReadFile(outPath);
   result.err = ReadFile(errPath);
-  result.peakKiB = usage.ru_maxrss;
+  result.peakKiB = std::atol(ReadFile(capture / "peak").c_str());
   return result;
 }
 

@@ -90,8 +90,9 @@ struct Streams {
   bool closeInput = false, closeOutput = false;  // started with the stream closed
   int terminalColumns = 0;           // standard output a pseudo-terminal this wide; `out` is its screen
   std::vector<std::string> environment;  // NAME=value added to ours
-  // Runs while the tool does, with its process and the writing end of its
-  // standard input (a pipe then, held open until this returns).
+  // Runs while the tool does, with a process that passes signals on to it
+  // and the writing end of its standard input (a pipe then, held open until
+  // this returns).
   std::function<void(pid_t, int)> during;
 };
 RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
