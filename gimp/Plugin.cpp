@@ -3,7 +3,6 @@
 // GIMP gets exactly the pixels every other host gets.
 #include <libgimp/gimp.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -17,7 +16,6 @@
 namespace {
 
 constexpr char kProcedure[] = "plug-in-glyphmosaic";
-constexpr int kColourPlanes = 3;
 
 // Where the pixels are, and which part of them the filter may change.
 struct Target {
@@ -61,17 +59,10 @@ std::string Filter(const Target& t) {
   if (t.selection) {
     run.filterRect = VRect{t.area.y, t.area.x, t.area.y + t.area.height, t.area.x + t.area.width};
   }
-  // The plug-in counts its total per colour plane but steps once per tile
-  // row, so its last call reports a third: scaled back to reach the end.
-  run.progress = [](int32_t done, int32_t total) {
-    if (total > 0) gimp_progress_update(std::min(1.0, static_cast<double>(done) * kColourPlanes / total));
-  };
+  run.progress = [](double fraction) { gimp_progress_update(fraction); };
   gm::host::FilterHost host(&PluginMain);
   const gm::host::RunReport report = host.Run(image, run);
-  if (report.hostError != noErr) {
-    return "the host refused the filter's request, result " + std::to_string(report.hostError);
-  }
-  if (report.result != noErr) return "the filter stopped with result " + std::to_string(report.result);
+  if (!report.Succeeded()) return gm::host::DescribeFailure(report);
   Write(t, image);
   return {};
 }

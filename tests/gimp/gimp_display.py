@@ -6,8 +6,10 @@ plug-ins/ holds the plug-in) on the X display in $DISPLAY, sends it Script-Fu
 through its Script-Fu server, and presses keys in its window with the XTEST
 extension, the way a person would. Run it under xvfb-run.
 
-  undo OUT      filter a photo, save OUT/filtered.png, press Ctrl+Z in the
-                image window, save OUT/undone.png
+  undo OUT      filter a photo (through the progress probe, when given:
+                OUT/progress.txt is what GIMP's progress bar was told), save
+                OUT/filtered.png, press Ctrl+Z in the image window, save
+                OUT/undone.png
   screenshot F  filter most of a photo and save the screen as F
 """
 
@@ -25,12 +27,13 @@ DATA_FOLDERS = ("brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
                 "palettes", "patterns", "tool-presets")
 
 
-def prepare_home(home, plugin):
+def prepare_home(home, plugins):
     for folder in DATA_FOLDERS:
         os.makedirs(os.path.join(home, folder), exist_ok=True)
-    target = os.path.join(home, "plug-ins", "glyphmosaic")
-    os.makedirs(target, exist_ok=True)
-    shutil.copy2(plugin, os.path.join(target, "glyphmosaic"))
+    for name, plugin in plugins.items():
+        target = os.path.join(home, "plug-ins", name)
+        os.makedirs(target, exist_ok=True)
+        shutil.copy2(plugin, os.path.join(target, name))
     # What an earlier GIMP left would open the image recovery dialog.
     shutil.rmtree(os.path.join(home, "backups"), ignore_errors=True)
     with open(os.path.join(home, "gimprc"), "w") as rc:
@@ -174,9 +177,14 @@ def wait_until(condition, deadline, what):
         time.sleep(0.25)
 
 
-def undo(fu, keys, photo, out, deadline):
+def undo(fu, keys, photo, out, probe, deadline):
     open_photo(fu, photo)
-    fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
+    if probe:
+        progress = os.path.join(out, "progress.txt")
+        fu(f'(call-with-output-file "{progress}" (lambda (port) '
+           '(display (car (plug-in-gm-progress-probe RUN-INTERACTIVE gm-image gm-layer)) port)))')
+    else:
+        fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
     fu("(gimp-displays-flush)")
     save(fu, os.path.join(out, "filtered.png"))
     # The corner pixel the filter changes, to see when the undo has happened.
@@ -221,6 +229,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--gimp", default="gimp")
     parser.add_argument("--plugin", required=True, help="the built plug-in")
+    parser.add_argument("--probe", help="the tests' progress probe plug-in")
     parser.add_argument("--home", required=True, help="GIMP's private settings folder")
     parser.add_argument("--photo", required=True)
     parser.add_argument("--timeout", type=float, default=240)
@@ -231,7 +240,10 @@ def main():
 
     deadline = time.monotonic() + args.timeout
     port = free_port()
-    prepare_home(args.home, args.plugin)
+    plugins = {"glyphmosaic": args.plugin}
+    if args.probe:
+        plugins["gm-progress-probe"] = args.probe
+    prepare_home(args.home, plugins)
     env = dict(os.environ, GIMP2_DIRECTORY=args.home)
     log = open(os.path.join(args.home, "gimp.log"), "w")
     server = f'(plug-in-script-fu-server RUN-NONINTERACTIVE "127.0.0.1" {port} "")'
@@ -242,7 +254,7 @@ def main():
         fu = ScriptFu(port, deadline)
         keys = Keyboard()
         if args.action == "undo":
-            undo(fu, keys, args.photo, args.target, deadline)
+            undo(fu, keys, args.photo, args.target, args.probe, deadline)
         else:
             size = tuple(int(v) for v in args.size.split("x"))
             screenshot(fu, keys, args.photo, args.target, size, deadline)

@@ -218,20 +218,35 @@ TEST(GimpPlugin, ListedUnderArtisticFiltersForRgbImages) {
   EXPECT_NE(query.find("(plug-in-glyphmosaic)"), std::string::npos) << query;
 }
 
-// Undo needs GIMP's user interface: a GIMP with a display under Xvfb gets
-// Ctrl+Z in its image window, as from a person's keyboard.
-TEST(GimpPlugin, OneUndoRestoresTheOriginal) {
+// Undo and progress need GIMP's user interface: a GIMP with a display under
+// Xvfb gets Ctrl+Z in its image window, as from a person's keyboard, and the
+// filter runs through a probe that sees what the progress bar is told.
+TEST(GimpDisplay, OneUndoRestoresTheOriginalAndTheProgressBarEnds) {
   const fs::path work = fs::path(GM_GIMP_WORK) / "display";
   fs::remove_all(work / "out");
   fs::create_directories(work / "out");
   const std::string coffee = kSamples + "/coffee.png";
   const gimptest::Run run = gimptest::RunProgram(
       {"xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "python3", GM_GIMP_DISPLAY, "--gimp", GM_GIMP, "--plugin",
-       GM_GIMP_PLUGIN, "--home", (work / "home").string(), "--photo", coffee, "undo", (work / "out").string()},
+       GM_GIMP_PLUGIN, "--probe", GM_GIMP_PROBE, "--home", (work / "home").string(), "--photo", coffee, "undo",
+       (work / "out").string()},
       {}, (work / "driver.log").string());
   ASSERT_EQ(run.exitCode, 0) << run.log << clitest::ReadFile((work / "home" / "gimp.log").string());
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "filtered.png").string()), ToolResult(coffee, std::nullopt)), "");
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "undone.png").string()), Decode(coffee)), "");
+
+  // Started with the product's name, rising to the end, ended.
+  std::istringstream calls(clitest::ReadFile((work / "out" / "progress.txt").string()));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(calls, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 4u) << calls.str();
+  EXPECT_EQ(lines.front(), "start GlyphMosaic");
+  EXPECT_EQ(lines.back(), "end");
+  std::vector<double> values;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) values.push_back(std::stod(lines[i]));
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << calls.str();
+  EXPECT_GT(values.front(), 0.0) << calls.str();
+  EXPECT_EQ(values.back(), 1.0) << calls.str();
 }
 
 }  // namespace
