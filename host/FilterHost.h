@@ -11,7 +11,7 @@
 #include "abi/Codes.h"
 #include "abi/HostTypes.h"
 #include "host/BlockPool.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
 namespace gm::host {
 

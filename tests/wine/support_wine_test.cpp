@@ -16,8 +16,8 @@
 
 #include "abi/HostTypes.h"
 #include "host/FilterHost.h"
+#include "io/Image.h"
 #include "tests/fakes/HostSuites.h"
-#include "host/Image.h"
 #include "tests/wine/WinePath.h"
 
 namespace {
