@@ -34,7 +34,9 @@ bool Invert(gint32 drawable) {
     auto* out = static_cast<uint8_t*>(it->items[0].data);
     const auto* in = static_cast<const uint8_t*>(it->items[1].data);
     for (size_t i = 0; i < static_cast<size_t>(it->length) * pixelBytes; i += pixelBytes) {
-      for (int c = 0; c < pixelBytes; ++c) out[i + c] = c < colourBytes ? static_cast<uint8_t>(255 - in[i + c]) : in[i + c];
+      for (int c = 0; c < pixelBytes; ++c) {
+        out[i + c] = c < colourBytes ? static_cast<uint8_t>(255 - in[i + c]) : in[i + c];
+      }
     }
   }
   g_object_unref(source);

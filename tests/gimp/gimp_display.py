@@ -8,8 +8,9 @@ extension, the way a person would. Run it under xvfb-run.
 
   undo OUT      filter a photo (through the progress probe, when given:
                 OUT/progress.txt is what GIMP's progress bar was told), save
-                OUT/filtered.png, press Ctrl+Z in the image window, save
-                OUT/undone.png
+                OUT/filtered.png; lock the layer, run the filter again
+                (OUT/locked.txt: why it failed), unlock it, press Ctrl+Z in
+                the image window, save OUT/undone.png
   screenshot F  filter most of a photo and save the screen as F
 """
 
@@ -36,9 +37,12 @@ def prepare_home(home, plugins):
         shutil.copy2(plugin, os.path.join(target, name))
     # What an earlier GIMP left would open the image recovery dialog.
     shutil.rmtree(os.path.join(home, "backups"), ignore_errors=True)
+    # GIMP rejects a gimprc with a setting it does not know there, whole:
+    # the window mode belongs in sessionrc.
     with open(os.path.join(home, "gimprc"), "w") as rc:
-        rc.write("(single-window-mode yes)\n(restore-session no)\n(show-tips no)\n"
-                 "(save-session-info no)\n")
+        rc.write("(restore-session no)\n(show-tips no)\n(save-session-info no)\n")
+    with open(os.path.join(home, "sessionrc"), "w") as rc:
+        rc.write("(single-window-mode yes)\n")
 
 
 class ScriptFu:
@@ -187,6 +191,17 @@ def undo(fu, keys, photo, out, probe, deadline):
         fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
     fu("(gimp-displays-flush)")
     save(fu, os.path.join(out, "filtered.png"))
+    # A refused run leaves no step in the undo history, not even an empty one
+    # that the next Ctrl+Z would undo instead of the filter. (Locking through
+    # the procedure database records no step either.)
+    fu("(gimp-item-set-lock-content gm-layer TRUE)")
+    with open(os.path.join(out, "locked.txt"), "w") as locked:
+        try:
+            fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
+            locked.write("the run succeeded\n")
+        except RuntimeError as refused:
+            locked.write(f"{refused}\n")
+    fu("(gimp-item-set-lock-content gm-layer FALSE)")
     # The corner pixel the filter changes, to see when the undo has happened.
     filtered = fu("(gimp-drawable-get-pixel gm-layer 0 0)")
     window = keys.find("gimp-image-window", deadline)
