@@ -40,11 +40,6 @@ std::string aboutText;
 
 void CaptureAbout(const char*, const char* text) { aboutText = text ? text : ""; }
 
-std::string DescribeResult(int code) {
-  const std::string name = ResultName(code);
-  return std::to_string(code) + (name.empty() ? "" : " (" + name + ")");
-}
-
 int PrintAbout(const ToolIO& io) {
   aboutText.clear();
   SetPlatformMessageSink(CaptureAbout);
@@ -52,7 +47,7 @@ int PrintAbout(const ToolIO& io) {
   const int16_t result = host.About();
   SetPlatformMessageSink(nullptr);
   if (result != noErr) {
-    throw Failure(kExitFilter, "--about", "the About phase failed with result " + DescribeResult(result));
+    throw Failure(kExitFilter, "--about", "the About phase failed with result " + host::DescribeResult(result));
   }
   std::fprintf(io.out, "%s\n", aboutText.c_str());
   return kExitOk;
@@ -103,21 +98,14 @@ void Filter(Image& image, const Options& options, const ToolIO& io) {
     run.tileHeight = options.tileHeight;
   }
   ProgressBar bar(io.err, io.errIsTerminal && !options.quiet, "glyphmosaic: filtering");
-  // The plug-in counts its total per colour plane but steps once per tile
-  // row, so its last call reports a third: the bar scales that back.
-  run.progress = [&](int32_t done, int32_t total) { bar.Update(int64_t{done} * kBytesPerPixel, total); };
+  constexpr int64_t kSteps = 1000;
+  run.progress = [&](double fraction) { bar.Update(static_cast<int64_t>(fraction * kSteps), kSteps); };
   run.abort = [&] { return io.cancel && io.cancel(); };
   host::FilterHost host(&PluginMain);
   const host::RunReport report = host.Run(image, run);
   bar.Clear();
   if (report.result == userCanceledErr) throw Failure(kExitCancelled, "", "cancelled");
-  if (report.hostError != noErr) {
-    throw Failure(kExitFilter, "",
-                  "the host refused the filter's request, result " + DescribeResult(report.hostError));
-  }
-  if (report.result != noErr) {
-    throw Failure(kExitFilter, "", "the filter reported result " + DescribeResult(report.result));
-  }
+  if (!report.Succeeded()) throw Failure(kExitFilter, "", host::DescribeFailure(report));
 }
 
 // The art's width in cells: as asked, else the terminal's when the art goes
@@ -244,23 +232,6 @@ int Run(const Options& options, const ToolIO& io) {
 }
 
 }  // namespace
-
-std::string ResultName(int code) {
-  switch (code) {
-    case noErr:
-      return "noErr";
-    case filterBadParameters:
-      return "filterBadParameters";
-    case userCanceledErr:
-      return "userCanceledErr";
-    case paramErr:
-      return "paramErr";
-    case memFullErr:
-      return "memFullErr";
-    default:
-      return "";
-  }
-}
 
 int RunTool(std::span<const std::string> args, const ToolIO& io) {
   std::string current;  // the input, once known: failures without a file of their own concern it

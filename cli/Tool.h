@@ -21,7 +21,4 @@ struct ToolIO {
 
 int RunTool(std::span<const std::string> args, const ToolIO& io);
 
-// "filterBadParameters" for -30100 and so on; empty for codes without a name.
-std::string ResultName(int code);
-
 }  // namespace gm::cli

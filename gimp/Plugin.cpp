@@ -3,13 +3,12 @@
 // GIMP gets exactly the pixels every other host gets.
 #include <libgimp/gimp.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
-#include <optional>
 #include <string>
 
 #include "entry/Entry.h"
+#include "gimp/Pixels.h"
 #include "host/FilterHost.h"
 #include "io/Image.h"
 #include "product/Product.h"
@@ -17,103 +16,71 @@
 namespace {
 
 constexpr char kProcedure[] = "plug-in-glyphmosaic";
-constexpr int kColourPlanes = 3;
+// Each tile passes through the plug-in once, so GEGL need keep none. A cache
+// smaller than a hundred tiles also keeps GEGL from grouping tiles in blocks,
+// which it hands back to the system every ten blocks freed: streaming a layer
+// through, that cost a page fault for nearly every page of every tile.
+constexpr guint64 kTileCacheBytes = guint64{1} << 20;
 
-// Where the pixels are, and which part of them the filter may change.
-struct Target {
-  gint32 drawable = -1;
-  bool alpha = false;
-  int32_t width = 0;
-  int32_t height = 0;
-  GeglRectangle area{};  // the selection's bounding box, in the drawable's coordinates
-  bool selection = false;
-};
-
-const Babl* FormatFor(const Target& t) { return babl_format(t.alpha ? "R'G'B'A u8" : "R'G'B' u8"); }
-
-// Only the filtered area is read: the filter touches nothing outside it, and
-// the rest of the image stays zero.
-gm::Image Read(const Target& t) {
-  gm::Image image(t.width, t.height, t.alpha ? 4 : 3);
-  GeglBuffer* buffer = gimp_drawable_get_buffer(t.drawable);
-  gegl_buffer_get(buffer, &t.area, 1.0, FormatFor(t), image.At(t.area.x, t.area.y),
-                  static_cast<gint>(image.RowBytes()), GEGL_ABYSS_NONE);
-  g_object_unref(buffer);
-  return image;
-}
-
-// Through the shadow buffer, so that GIMP applies the result through the
-// selection's mask (feathered edges included) and records one undo step.
-void Write(const Target& t, const gm::Image& image) {
-  GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(t.drawable);
-  gegl_buffer_set(shadow, &t.area, 0, FormatFor(t), image.At(t.area.x, t.area.y),
-                  static_cast<gint>(image.RowBytes()));
-  g_object_unref(shadow);  // flushes the tiles to GIMP
-  gimp_drawable_merge_shadow(t.drawable, TRUE);
-  gimp_drawable_update(t.drawable, t.area.x, t.area.y, t.area.width, t.area.height);
-}
-
-// The whole filter run; an empty result means success, anything else is the
-// one line GIMP shows.
-std::string Filter(const Target& t) {
-  gm::Image image = Read(t);
-  gm::host::RunOptions run;
-  if (t.selection) {
-    run.filterRect = VRect{t.area.y, t.area.x, t.area.y + t.area.height, t.area.x + t.area.width};
+// Why GIMP would refuse to take the result, checked before anything is read
+// or any undo step begins; empty when nothing stands in the way.
+std::string Refusal(gint32 drawable) {
+  if (!gimp_item_is_layer(drawable)) return "the drawable must be a layer, not a layer mask or a channel";
+  if (gimp_item_is_group(drawable)) return "a layer group has no pixels of its own; choose one of its layers";
+  if (!gimp_drawable_is_rgb(drawable)) {
+    return "the filter works on RGB layers only; convert the image with Image > Mode > RGB";
   }
-  // The plug-in counts its total per colour plane but steps once per tile
-  // row, so its last call reports a third: scaled back to reach the end.
-  run.progress = [](int32_t done, int32_t total) {
-    if (total > 0) gimp_progress_update(std::min(1.0, static_cast<double>(done) * kColourPlanes / total));
-  };
-  gm::host::FilterHost host(&PluginMain);
-  const gm::host::RunReport report = host.Run(image, run);
-  if (report.hostError != noErr) {
-    return "the host refused the filter's request, result " + std::to_string(report.hostError);
+  if (gimp_item_get_image(drawable) == -1) return "the layer belongs to no image";
+  // A layer in a locked group reports its own lock as off, yet GIMP refuses
+  // to write to it.
+  if (gimp_item_get_lock_content(drawable)) return "the layer's pixels are locked";
+  for (gint32 group = gimp_item_get_parent(drawable); group != -1; group = gimp_item_get_parent(group)) {
+    if (gimp_item_get_lock_content(group)) {
+      gchar* name = gimp_item_get_name(group);
+      const std::string reason = "the layer's pixels are locked by its layer group \"" + std::string(name) + "\"";
+      g_free(name);
+      return reason;
+    }
   }
-  if (report.result != noErr) return "the filter stopped with result " + std::to_string(report.result);
-  Write(t, image);
   return {};
 }
 
-// One entry in the undo history, and the progress bar, for the whole run,
-// however it ends.
-class UndoStep {
- public:
-  explicit UndoStep(gint32 image) : image_(image) {
-    gimp_progress_init(GM_PRODUCT_NAME);
-    gimp_image_undo_group_start(image_);
-  }
-  ~UndoStep() {
-    gimp_image_undo_group_end(image_);
-    gimp_progress_end();
-  }
-  UndoStep(const UndoStep&) = delete;
-  UndoStep& operator=(const UndoStep&) = delete;
-
- private:
-  gint32 image_;
-};
-
-std::optional<Target> Locate(gint32 drawable, std::string& error) {
-  if (!gimp_item_is_drawable(drawable) || !gimp_drawable_is_rgb(drawable)) {
-    error = "the filter works on RGB layers only";
-    return std::nullopt;
-  }
-  if (gimp_item_is_group(drawable)) {
-    error = "a layer group has no pixels of its own; choose one of its layers";
-    return std::nullopt;
-  }
-  Target t;
-  t.drawable = drawable;
-  t.alpha = gimp_drawable_has_alpha(drawable);
-  t.width = gimp_drawable_width(drawable);
-  t.height = gimp_drawable_height(drawable);
-  t.selection = !gimp_selection_is_empty(gimp_item_get_image(drawable));
+// The part of the drawable the filter may change: the selection's bounding
+// box in the drawable's coordinates, empty when the selection misses it.
+GeglRectangle Box(gint32 drawable) {
   gint x = 0, y = 0, w = 0, h = 0;
   if (!gimp_drawable_mask_intersect(drawable, &x, &y, &w, &h)) w = h = 0;
-  t.area = GeglRectangle{x, y, w, h};
-  return t;
+  return GeglRectangle{x, y, w, h};
+}
+
+// The progress bar for the whole run, however it ends.
+class ProgressBar {
+ public:
+  ProgressBar() { gimp_progress_init(GM_PRODUCT_NAME); }
+  ~ProgressBar() { gimp_progress_end(); }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+};
+
+// The module runs once per strip of the box, each strip a selection whose
+// top is a whole number of cells below the box's: the cells fall exactly as
+// in one run over the box. An empty result means success, anything else is
+// the one line GIMP shows.
+std::string Filter(gint32 drawable, const GeglRectangle& box) {
+  const ProgressBar bar;
+  gm::host::FilterHost host(&PluginMain);
+  int32_t rowsDone = 0;
+  return gm::gimp::FilterBox(drawable, box, [&](gm::Image& strip, const VRect& area) {
+    const int32_t rows = area.bottom - area.top;
+    gm::host::RunOptions run;
+    run.filterRect = area;
+    run.progress = [&](double fraction) {
+      gimp_progress_update((rowsDone + fraction * rows) / static_cast<double>(box.height));
+    };
+    const gm::host::RunReport report = host.Run(strip, run);
+    rowsDone += rows;
+    return report.Succeeded() ? std::string() : gm::host::DescribeFailure(report);
+  });
 }
 
 void Query() {
@@ -145,17 +112,18 @@ void Run(const gchar* name, gint nparams, const GimpParam* params, gint* nreturn
     return;
   }
   const auto mode = static_cast<GimpRunMode>(params[0].data.d_int32);
+  const gint32 drawable = params[2].data.d_drawable;
   gegl_init(nullptr, nullptr);
+  g_object_set(gegl_config(), "tile-cache-size", kTileCacheBytes, nullptr);
 
   try {
-    if (std::optional<Target> target = Locate(params[2].data.d_drawable, error)) {
-      if (target->area.width > 0 && target->area.height > 0) {
-        const UndoStep step(gimp_item_get_image(target->drawable));
-        error = Filter(*target);
-      }
+    error = Refusal(drawable);
+    if (error.empty()) {
+      const GeglRectangle box = Box(drawable);
+      if (box.width > 0 && box.height > 0) error = Filter(drawable, box);
     }
   } catch (const std::bad_alloc&) {
-    error = "not enough memory for the layer";
+    error = "not enough memory for the selection";
   }
 
   if (!error.empty()) {

@@ -1,8 +1,9 @@
 #include "host/FilterHost.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace gm::host {
 
@@ -35,6 +36,7 @@ struct FilterHost::RunState {
   RunReport* report = nullptr;
   std::vector<uint8_t> buffer;
   std::optional<Delivery> delivered;
+  int32_t planesTold = 0;  // the planes the record says the image has
 
   FilterRecord& Record() { return storage.record; }
   bool Uses32Bit() { return Record().bigDocumentData && big.PluginUsing32BitCoordinates != 0; }
@@ -43,6 +45,27 @@ struct FilterHost::RunState {
     const Rect& r = Record().outRect;
     return VRect{r.top, r.left, r.bottom, r.right};
   }
+};
+
+// The host a callback or the basic suite reaches is the one running a phase,
+// for as long as it runs; the one before comes back after it, should a
+// callback run another module.
+struct FilterHost::Active {
+  Active(FilterHost* host, RunState* run) : host_(host), previous_(activeHost), previousRun_(host->run_) {
+    activeHost = host;
+    host->run_ = run;
+  }
+  ~Active() {
+    host_->run_ = previousRun_;
+    activeHost = previous_;
+  }
+  Active(const Active&) = delete;
+  Active& operator=(const Active&) = delete;
+
+ private:
+  FilterHost* host_;
+  FilterHost* previous_;
+  RunState* previousRun_;
 };
 
 struct FilterHost::Callbacks {
@@ -54,11 +77,16 @@ struct FilterHost::Callbacks {
     ++s->report->abortPolls;
     return s->options->abort && s->options->abort() ? 1 : 0;
   }
+  // The module's total is tile rows x the planes it was told of, though it
+  // steps once per tile row (what hosts have always been given): scaled back
+  // here, once, for every front end.
   static void Progress(int32_t done, int32_t total) {
     RunState* s = Run();
     if (!s) return;
     ++s->report->progressCalls;
-    if (s->options->progress) s->options->progress(done, total);
+    if (s->options->progress && total > 0) {
+      s->options->progress(std::clamp(static_cast<double>(done) * s->planesTold / total, 0.0, 1.0));
+    }
   }
   static OSErr AdvanceState() {
     RunState* s = Run();
@@ -67,57 +95,19 @@ struct FilterHost::Callbacks {
     return activeHost->Deliver(*s);
   }
 
-  static int32_t AcquireSuite(const char* name, int32_t version, const void** suite) {
-    if (!activeHost || !name || !suite) return kSuiteNotFound;
-    auto found = activeHost->suites_.find({name, version});
-    const int32_t error = found == activeHost->suites_.end() ? kSuiteNotFound : 0;
-    if (error == 0) *suite = found->second;
-    activeHost->suiteCalls_.push_back({SuiteCall::Acquire, name, version, error});
-    return error;
-  }
-  static int32_t ReleaseSuite(const char* name, int32_t version) {
-    if (!activeHost || !name) return kSuiteNotFound;
-    activeHost->suiteCalls_.push_back({SuiteCall::Release, name, version, 0});
-    return 0;
-  }
+  // No named suites: a host that serves some passes a basic suite of its own.
+  static int32_t AcquireSuite(const char*, int32_t, const void**) { return kSuiteNotFound; }
+  static int32_t ReleaseSuite(const char*, int32_t) { return noErr; }
   static int32_t IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
   static int32_t AllocateBlock(size_t size, void** block) {
-    if (!activeHost || !block) return memFullErr;
-    if (activeHost->failAfter_ > 0 && activeHost->blocksAllocated_ >= activeHost->failAfter_) return memFullErr;
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (!p) return memFullErr;
-    activeHost->blocks_[p] = size;
-    ++activeHost->blocksAllocated_;
-    *block = p;
-    return 0;
+    return activeHost ? activeHost->blocks_.Allocate(size, block) : memFullErr;
   }
   static int32_t FreeBlock(void* block) {
-    if (!block) return 0;
-    if (!activeHost) return paramErr;
-    auto found = activeHost->blocks_.find(block);
-    if (found == activeHost->blocks_.end()) {
-      ++activeHost->badFrees_;  // never ours: leave it alone rather than corrupt the heap
-      return paramErr;
-    }
-    activeHost->blocks_.erase(found);
-    std::free(block);
-    return 0;
+    if (!block) return noErr;
+    return activeHost ? activeHost->blocks_.Free(block) : paramErr;
   }
-  static int32_t ReallocateBlock(void* block, size_t newSize, void** newBlock) {
-    if (!newBlock) return paramErr;
-    void* fresh = nullptr;
-    if (int32_t err = AllocateBlock(newSize, &fresh)) return err;
-    if (block) {
-      auto found = activeHost->blocks_.find(block);
-      if (found == activeHost->blocks_.end()) {
-        FreeBlock(fresh);
-        return paramErr;
-      }
-      std::memcpy(fresh, block, std::min(found->second, newSize));
-      FreeBlock(block);
-    }
-    *newBlock = fresh;
-    return 0;
+  static int32_t ReallocateBlock(void* block, size_t size, void** fresh) {
+    return activeHost ? activeHost->blocks_.Reallocate(block, size, fresh) : paramErr;
   }
   static int32_t Undefined() { return paramErr; }
 
@@ -128,27 +118,29 @@ struct FilterHost::Callbacks {
   }
 };
 
-FilterHost::FilterHost(PluginEntry entry) : entry_(entry) { activeHost = this; }
-
-FilterHost::~FilterHost() {
-  if (activeHost == this) activeHost = nullptr;
-  for (auto& [block, size] : blocks_) std::free(block);
+std::string DescribeResult(int code) {
+  static constexpr std::pair<OSErr, const char*> kNames[] = {
+      {noErr, "noErr"},       {filterBadParameters, "filterBadParameters"}, {userCanceledErr, "userCanceledErr"},
+      {paramErr, "paramErr"}, {memFullErr, "memFullErr"},
+  };
+  const auto* named =
+      std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& n) { return n.first == code; });
+  return std::to_string(code) + (named == std::end(kNames) ? "" : std::string(" (") + named->second + ")");
 }
 
-SPBasicSuite* FilterHost::BasicSuite() { return Callbacks::Table(); }
-
-void FilterHost::OfferSuite(const std::string& name, int32_t version, const void* table) {
-  suites_[{name, version}] = table;
+std::string DescribeFailure(const RunReport& report) {
+  if (report.hostError != noErr) {
+    return "the host refused the filter's request, result " + DescribeResult(report.hostError);
+  }
+  if (report.result != noErr) return "the filter reported result " + DescribeResult(report.result);
+  return {};
 }
 
-size_t FilterHost::OutstandingBytes() const {
-  size_t total = 0;
-  for (const auto& [block, size] : blocks_) total += size;
-  return total;
-}
+FilterHost::FilterHost(PluginEntry entry) : entry_(entry) {}
+
+FilterHost::~FilterHost() = default;
 
 void FilterHost::Call(int16_t selector, void* record, RunReport& report) {
-  activeHost = this;
   int16_t result = noErr;
   entry_(selector, record, &data_, &result);
   report.result = result;
@@ -157,8 +149,9 @@ void FilterHost::Call(int16_t selector, void* record, RunReport& report) {
 
 int16_t FilterHost::About() {
   AboutRecord record{};
-  record.sSPBasic = BasicSuite();
+  record.sSPBasic = Callbacks::Table();
   RunReport report;
+  const Active active(this, nullptr);
   Call(filterSelectorAbout, &record, report);
   return report.result;
 }
@@ -254,7 +247,7 @@ RunReport FilterHost::Run(Image& image, const RunOptions& options) {
   rec.abortProc = &Callbacks::Abort;
   rec.progressProc = &Callbacks::Progress;
   rec.advanceState = &Callbacks::AdvanceState;
-  rec.sSPBasic = BasicSuite();
+  rec.sSPBasic = options.basicSuite ? options.basicSuite : Callbacks::Table();
   rec.imageSize = ToPoint16(VPoint{image.height, image.width});
   rec.wholeSize = rec.imageSize;
   rec.planes = static_cast<int16_t>(image.channels);
@@ -266,6 +259,7 @@ RunReport FilterHost::Run(Image& image, const RunOptions& options) {
     rec.inLayerPlanes = rec.outLayerPlanes = 3;
     rec.inTransparencyMask = rec.outTransparencyMask = 1;
   }
+  state->planesTold = layer ? rec.outLayerPlanes : rec.planes;
   rec.imageMode = kImageModeRGB;
   rec.depth = 8;
   rec.imageHRes = rec.imageVRes = kScreenResolution;
@@ -281,11 +275,7 @@ RunReport FilterHost::Run(Image& image, const RunOptions& options) {
     rec.bigDocumentData = &state->big;
   }
 
-  run_ = state.get();
-  struct Finish {
-    FilterHost* host;
-    ~Finish() { host->run_ = nullptr; }
-  } finish{this};
+  const Active active(this, state.get());
 
   Call(filterSelectorParameters, &rec, report);
   if (report.result != noErr) return report;

@@ -4,14 +4,13 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "abi/Codes.h"
 #include "abi/HostTypes.h"
+#include "host/BlockPool.h"
 #include "io/Image.h"
 
 namespace gm::host {
@@ -31,7 +30,11 @@ struct RunOptions {
   // transparency, false as an extra channel of a flat image.
   bool alphaIsTransparency = true;
   std::function<bool()> abort;
-  std::function<void(int32_t done, int32_t total)> progress;
+  // The share of the run done, from 0 to 1, after each row of tiles.
+  std::function<void(double fraction)> progress;
+  // The basic suite the plug-in gets. The host's own (blocks of memory, no
+  // named suites) when null; a caller that serves named suites passes its own.
+  SPBasicSuite* basicSuite = nullptr;
 };
 
 // One buffer handed to the plug-in by advanceState (or before Continue).
@@ -55,13 +58,10 @@ struct RunReport {
   bool Succeeded() const { return result == noErr && hostError == noErr; }
 };
 
-// A call the module made to the basic suite, for tests to inspect.
-struct SuiteCall {
-  enum Kind { Acquire, Release } kind;
-  std::string name;
-  int32_t version;
-  int32_t error;
-};
+// "-30100 (filterBadParameters)": a result code as people read it.
+std::string DescribeResult(int code);
+// The one line a front end shows for a run that did not succeed.
+std::string DescribeFailure(const RunReport& report);
 
 class FilterHost {
  public:
@@ -77,26 +77,10 @@ class FilterHost {
   // The About phase; returns the result the plug-in left.
   int16_t About();
 
-  // Named suites the basic suite serves; unknown names are refused.
-  void OfferSuite(const std::string& name, int32_t version, const void* table);
-  const std::vector<SuiteCall>& SuiteCalls() const { return suiteCalls_; }
-  void ClearSuiteCalls() { suiteCalls_.clear(); }
-
-  // Blocks handed out by AllocateBlock and not yet given back.
-  size_t OutstandingBlocks() const { return blocks_.size(); }
-  size_t OutstandingBytes() const;
-  int64_t BlocksAllocated() const { return blocksAllocated_; }
-  int64_t BadFrees() const { return badFrees_; }
-  // Make the next AllocateBlock calls fail (0 means never).
-  void FailAllocationsAfter(int64_t count) { failAfter_ = count; }
-
-  SPBasicSuite* BasicSuite();
-
-  // The basic suite's functions route to the most recently active host.
-  struct Callbacks;
-
  private:
   struct RunState;
+  struct Callbacks;
+  struct Active;
 
   OSErr Deliver(RunState& state);
   void WriteBack(RunState& state);
@@ -104,12 +88,7 @@ class FilterHost {
 
   PluginEntry entry_;
   intptr_t data_ = 0;
-  std::map<std::pair<std::string, int32_t>, const void*> suites_;
-  std::vector<SuiteCall> suiteCalls_;
-  std::map<void*, size_t> blocks_;
-  int64_t blocksAllocated_ = 0;
-  int64_t badFrees_ = 0;
-  int64_t failAfter_ = 0;
+  BlockPool blocks_;
   RunState* run_ = nullptr;
 };
 

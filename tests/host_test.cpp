@@ -52,21 +52,31 @@ TEST(HostRun, RandomTilingsMatchOneDirectKernelRun) {
   }
 }
 
+// The module's total counts the planes it was told of, though it steps once
+// per tile row: the host's fraction still ends at one.
 TEST(HostRun, ProgressAndPhases) {
-  Image image = PhotoLikeImage(100, 50, 3, 1);
-  std::vector<std::pair<int32_t, int32_t>> progress;
-  RunOptions options;
-  options.tileWidth = 64;
-  options.tileHeight = 24;
-  options.progress = [&](int32_t done, int32_t total) { progress.emplace_back(done, total); };
-  FilterHost host(PluginMain);
-  const RunReport report = host.Run(image, options);
-  EXPECT_TRUE(report.Succeeded());
-  EXPECT_EQ(report.lastSelector, filterSelectorFinish);
-  EXPECT_EQ(report.continueCalls, 0);
-  EXPECT_EQ(report.deliveries.size(), 6u);  // 3 tile rows of 24 x 2 tile columns of 64
-  EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{1, 9}, {2, 9}, {3, 9}}));
-  EXPECT_EQ(report.abortPolls, 3);
+  struct Case {
+    int channels;
+    bool alphaIsTransparency;
+  };
+  for (const Case c : {Case{3, true}, Case{4, true}, Case{4, false}}) {
+    SCOPED_TRACE(c.channels);
+    Image image = PhotoLikeImage(100, 50, c.channels, 1);
+    std::vector<double> progress;
+    RunOptions options;
+    options.tileWidth = 64;
+    options.tileHeight = 24;
+    options.alphaIsTransparency = c.alphaIsTransparency;
+    options.progress = [&](double fraction) { progress.push_back(fraction); };
+    FilterHost host(PluginMain);
+    const RunReport report = host.Run(image, options);
+    EXPECT_TRUE(report.Succeeded());
+    EXPECT_EQ(report.lastSelector, filterSelectorFinish);
+    EXPECT_EQ(report.continueCalls, 0);
+    EXPECT_EQ(report.deliveries.size(), 6u);  // 3 tile rows of 24 x 2 tile columns of 64
+    EXPECT_EQ(progress, (std::vector<double>{1.0 / 3, 2.0 / 3, 1.0}));
+    EXPECT_EQ(report.abortPolls, 3);
+  }
 }
 
 TEST(HostRun, CancelKeepsLaterRowsUntouched) {
@@ -228,38 +238,66 @@ TEST(HostRequests, DeliversInPlaceWhenTheImageLayoutIsWhatWasAskedFor) {
   }
 }
 
-TEST(HostSuites, BlocksAndNamedSuites) {
-  FilterHost host(PluginMain);
-  SPBasicSuite* basic = host.BasicSuite();
+// What a plug-in got from the basic suite it was handed in Parameters.
+SPBasicSuite* handedSuite;
+std::vector<int32_t> suiteAnswers;
+uint8_t reallocatedByte;
+
+void SuitePlugin(int16_t selector, void* record, intptr_t*, int16_t*) {
+  if (selector != filterSelectorParameters) return;
+  SPBasicSuite* basic = handedSuite = static_cast<FilterRecord*>(record)->sSPBasic;
   void* a = nullptr;
   void* b = nullptr;
-  ASSERT_EQ(basic->AllocateBlock(18, &a), 0);
-  ASSERT_EQ(basic->AllocateBlock(0, &b), 0);
-  EXPECT_EQ(host.OutstandingBlocks(), 2u);
-  EXPECT_EQ(host.OutstandingBytes(), 18u);
-  EXPECT_EQ(basic->FreeBlock(a), 0);
   int local = 0;
-  EXPECT_NE(basic->FreeBlock(&local), 0);  // never handed out: refused, not freed
-  EXPECT_EQ(host.BadFrees(), 1);
-  EXPECT_EQ(basic->FreeBlock(nullptr), 0);
-  host.FailAllocationsAfter(2);
-  void* c = nullptr;
-  EXPECT_NE(basic->AllocateBlock(4, &c), 0);
-  EXPECT_EQ(basic->FreeBlock(b), 0);
-  EXPECT_EQ(host.OutstandingBlocks(), 0u);
-
-  static const int table[3] = {1, 2, 3};
-  host.OfferSuite("Known Suite", 2, table);
   const void* suite = nullptr;
-  EXPECT_EQ(basic->AcquireSuite("Known Suite", 2, &suite), 0);
-  EXPECT_EQ(suite, table);
-  EXPECT_NE(basic->AcquireSuite("Known Suite", 3, &suite), 0);
-  EXPECT_NE(basic->AcquireSuite("Unknown Suite", 1, &suite), 0);
-  basic->ReleaseSuite("Known Suite", 2);
-  ASSERT_EQ(host.SuiteCalls().size(), 4u);
-  EXPECT_EQ(host.SuiteCalls()[2].name, "Unknown Suite");
-  EXPECT_NE(host.SuiteCalls()[2].error, 0);
-  EXPECT_EQ(host.SuiteCalls()[3].kind, SuiteCall::Release);
+  suiteAnswers = {basic->AllocateBlock(18, &a)};
+  static_cast<uint8_t*>(a)[3] = 42;
+  suiteAnswers.push_back(basic->ReallocateBlock(a, 4, &b));
+  reallocatedByte = static_cast<uint8_t*>(b)[3];
+  for (void* block : {a, static_cast<void*>(&local), b, static_cast<void*>(nullptr)}) {
+    suiteAnswers.push_back(basic->FreeBlock(block));
+  }
+  suiteAnswers.push_back(basic->AcquireSuite("Photoshop Handle Suite for Plug-ins", 2, &suite));
+}
+
+// Blocks during a run; a block never handed out, or already given back, is
+// refused; no named suites; nothing at all outside a run, whichever host was
+// made last. A caller's own basic suite goes to the plug-in instead.
+TEST(HostSuites, BasicSuiteServesBlocksForTheLengthOfARun) {
+  Image image = PhotoLikeImage(8, 12, 3, 8);
+  FilterHost host(SuitePlugin);
+  ASSERT_TRUE(host.Run(image).Succeeded());
+  EXPECT_EQ(suiteAnswers, (std::vector<int32_t>{noErr, noErr, paramErr, paramErr, noErr, noErr, kSuiteNotFound}));
+  EXPECT_EQ(reallocatedByte, 42);
+
+  FilterHost later(SuitePlugin);
+  void* block = nullptr;
+  EXPECT_EQ(handedSuite->AllocateBlock(4, &block), memFullErr);
+
+  SPBasicSuite own{};
+  RunOptions options;
+  options.basicSuite = &own;
+  FilterHost caller(+[](int16_t selector, void* record, intptr_t*, int16_t*) {
+    if (selector == filterSelectorParameters) handedSuite = static_cast<FilterRecord*>(record)->sSPBasic;
+  });
+  ASSERT_TRUE(caller.Run(image, options).Succeeded());
+  EXPECT_EQ(handedSuite, &own);
+}
+
+TEST(HostReport, DescribesTheFailureWithTheCodesName) {
+  struct Case {
+    int16_t result, hostError;
+    const char* text;
+  };
+  for (const Case c : {Case{filterBadParameters, noErr, "the filter reported result -30100 (filterBadParameters)"},
+                       Case{-1, noErr, "the filter reported result -1"},
+                       Case{noErr, paramErr, "the host refused the filter's request, result -50 (paramErr)"},
+                       Case{noErr, noErr, ""}}) {
+    RunReport report;
+    report.result = c.result;
+    report.hostError = c.hostError;
+    EXPECT_EQ(DescribeFailure(report), c.text);
+  }
 }
 
 std::string aboutText;
@@ -271,7 +309,7 @@ TEST(HostAbout, RunsTheAboutPhase) {
   EXPECT_EQ(host.About(), 0);
   SetPlatformMessageSink(nullptr);
   EXPECT_EQ(aboutText.rfind("GlyphMosaic 1.0\n", 0), 0u);
-  EXPECT_EQ(hostBasicSuite, host.BasicSuite());
+  EXPECT_NE(hostBasicSuite, nullptr);
 }
 
 }  // namespace

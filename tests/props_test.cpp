@@ -9,19 +9,16 @@
 
 #include "abi/Suites.h"
 #include "entry/Entry.h"
-#include "host/FilterHost.h"
-#include "host/HostSuites.h"
 #include "props/Properties.h"
 #include "support/SuiteHolder.h"
+#include "tests/fakes/HostSuites.h"
 
 namespace {
 
-using gm::host::FilterHost;
-using gm::host::HandleSuiteHost;
-using gm::host::PropertySuiteHost;
+using gm::test::BasicSuiteHost;
+using gm::test::HandleSuiteHost;
+using gm::test::PropertySuiteHost;
 using Bytes = std::vector<uint8_t>;
-
-void NoEntry(int16_t, void*, intptr_t*, int16_t*) {}
 
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 Bytes BytesOf(const std::u16string& text) {
@@ -55,7 +52,7 @@ class PropsTest : public ::testing::Test {
   void DisposeOf(Handle handle) { handles.Suite()->Dispose(handle); }
   uint32_t LastReadKey() const { return properties.reads.empty() ? 0 : properties.reads.back().first; }
 
-  FilterHost host{NoEntry};
+  BasicSuiteHost host;
   HandleSuiteHost handles;
   PropertySuiteHost properties{handles};
 };
@@ -603,7 +600,7 @@ TEST_F(PropsTest, SuitesComeThroughTheHolders) {
   EXPECT_EQ(GetNumberOfChannels(value), noErr);
   EXPECT_EQ(GetNumberOfChannels(value), noErr);
   size_t acquisitions = 0;
-  for (const auto& call : host.SuiteCalls()) acquisitions += call.kind == gm::host::SuiteCall::Acquire;
+  for (const auto& call : host.SuiteCalls()) acquisitions += call.kind == gm::test::SuiteCall::Acquire;
   EXPECT_EQ(acquisitions, 1u);
 }
 

@@ -11,18 +11,15 @@
 
 #include "entry/Entry.h"
 #include "entry/Platform.h"
-#include "host/FilterHost.h"
-#include "host/HostSuites.h"
 #include "support/MemoryWatcher.h"
 #include "support/ModuleInstance.h"
 #include "support/SuiteHolder.h"
+#include "tests/fakes/HostSuites.h"
 
 namespace {
 
-using gm::host::FilterHost;
-using gm::host::SuiteCall;
-
-void NoEntry(int16_t, void*, intptr_t*, int16_t*) {}
+using gm::test::BasicSuiteHost;
+using gm::test::SuiteCall;
 
 std::vector<std::string> debugLines;
 void RecordDebugLine(const char* line) { debugLines.emplace_back(line); }
@@ -120,7 +117,7 @@ class SupportTest : public ::testing::Test {
     return names;
   }
 
-  FilterHost host{NoEntry};
+  BasicSuiteHost host;
 };
 
 // ---- Suite holders ---------------------------------------------------------
@@ -143,7 +140,7 @@ TEST_F(SupportTest, HolderRaisesUnsignedCodesAndTriesAgain) {
   EXPECT_EQ(accessSuite.suite, nullptr);
 
   // A host that does not know the suite: its code, kept, and asked again next time.
-  FilterHost bare{NoEntry};
+  BasicSuiteHost bare;
   traffic.inner = bare.BasicSuite();
   UseHost();
   for (int attempt = 1; attempt <= 2; ++attempt) {
@@ -469,7 +466,7 @@ TEST_F(SupportTest, WatcherStandsAlone) {
 // ---- Module instance -------------------------------------------------------
 
 TEST_F(SupportTest, ModuleInstanceFromTheAccessSuite) {
-  gm::host::AccessSuiteHost access;
+  gm::test::AccessSuiteHost access;
   host.OfferSuite("SP Access Suite", 3, access.Suite());
   int plugin = 0;
   const uintptr_t first = 0x10000, second = 0x20000;

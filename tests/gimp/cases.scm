@@ -1,6 +1,7 @@
 ; The plug-in's cases inside GIMP itself, in batch mode. The caller defines
 ; gm-samples (the sample photos), gm-inputs (images the test made) and gm-out,
-; where each case leaves NAME.png and, where the test needs them, NAME.txt.
+; where each case leaves NAME.png and, where the test needs them, NAME.txt,
+; and gm-peaks, the file the plug-in's wrapper adds each run's peak memory to.
 
 (define (path dir name) (string-append dir "/" name))
 
@@ -81,14 +82,58 @@
 (run-case "alpha" (open-file (path gm-inputs "alpha.png")) RUN-NONINTERACTIVE no-setup)
 (run-case "16-bit" coffee RUN-NONINTERACTIVE
   (lambda (image layer) (gimp-image-convert-precision image PRECISION-U16-GAMMA)))
+(define alpha-16-bit (open-file (path gm-inputs "alpha-16-bit.png")))
+(run-case "alpha-16-bit" alpha-16-bit RUN-NONINTERACTIVE no-setup)
+(run-case "alpha-float" alpha-16-bit RUN-NONINTERACTIVE
+  (lambda (image layer) (gimp-image-convert-precision image PRECISION-FLOAT-LINEAR)))
 
-; What the filter refuses, each with the one line it fails with.
+; A 16 x 24 selection in a 16000 x 16000 layer: the plug-in's own peak memory,
+; in KiB, as its wrapper measured it.
+(let* ((image (car (gimp-image-new 16000 16000 RGB)))
+       (layer (car (gimp-layer-new image 16000 16000 RGB-IMAGE "large" 100 LAYER-MODE-NORMAL))))
+  (gimp-image-insert-layer image layer 0 0)
+  (gimp-context-set-feather FALSE)
+  (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 9000 7000 16 24)
+  (call-with-output-file gm-peaks (lambda (port) #t))
+  (plug-in-glyphmosaic RUN-NONINTERACTIVE image layer)
+  (note "small-in-large" (call-with-input-file gm-peaks read))
+  (gimp-image-delete image))
+
+; What the filter refuses, each with the one line it fails with, and the
+; layer as it is afterwards.
 (define (refusal name prepare)
   (let* ((opened (copy-of coffee))
          (image (car opened))
-         (drawable (prepare image (cadr opened))))
+         (layer (cadr opened))
+         (drawable (prepare image layer)))
     (note name (failure-of (lambda () (plug-in-glyphmosaic RUN-NONINTERACTIVE image drawable))))
+    (save image layer name)
     (gimp-image-delete image)))
+
+(refusal "locked" (lambda (image layer) (gimp-item-set-lock-content layer TRUE) layer))
+; The layer's own lock stays off; its group's is on.
+(refusal "locked-group"
+  (lambda (image layer)
+    (let ((group (car (gimp-layer-group-new image))))
+      (gimp-image-insert-layer image group 0 -1)
+      (gimp-image-reorder-item image layer group 0)
+      (gimp-item-set-lock-content group TRUE)
+      layer)))
+(refusal "mask"
+  (lambda (image layer)
+    (gimp-layer-add-alpha layer)
+    (let ((mask (car (gimp-layer-create-mask layer ADD-MASK-WHITE))))
+      (gimp-layer-add-mask layer mask)
+      mask)))
+(refusal "channel"
+  (lambda (image layer)
+    (let ((channel (car (gimp-channel-new image 600 400 "channel" 50 '(0 0 0)))))
+      (gimp-image-insert-channel image channel 0 0)
+      channel)))
+(refusal "indexed"
+  (lambda (image layer)
+    (gimp-image-convert-indexed image CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 16 FALSE FALSE "")
+    layer))
 
 (refusal "grey" (lambda (image layer) (gimp-image-convert-grayscale image) layer))
 (refusal "group"

@@ -6,8 +6,11 @@ plug-ins/ holds the plug-in) on the X display in $DISPLAY, sends it Script-Fu
 through its Script-Fu server, and presses keys in its window with the XTEST
 extension, the way a person would. Run it under xvfb-run.
 
-  undo OUT      filter a photo, save OUT/filtered.png, press Ctrl+Z in the
-                image window, save OUT/undone.png
+  undo OUT      filter a photo (through the progress probe, when given:
+                OUT/progress.txt is what GIMP's progress bar was told), save
+                OUT/filtered.png; lock the layer, run the filter again
+                (OUT/locked.txt: why it failed), unlock it, press Ctrl+Z in
+                the image window, save OUT/undone.png
   screenshot F  filter most of a photo and save the screen as F
 """
 
@@ -25,17 +28,21 @@ DATA_FOLDERS = ("brushes", "dynamics", "fonts", "gradients", "mypaint-brushes",
                 "palettes", "patterns", "tool-presets")
 
 
-def prepare_home(home, plugin):
+def prepare_home(home, plugins):
     for folder in DATA_FOLDERS:
         os.makedirs(os.path.join(home, folder), exist_ok=True)
-    target = os.path.join(home, "plug-ins", "glyphmosaic")
-    os.makedirs(target, exist_ok=True)
-    shutil.copy2(plugin, os.path.join(target, "glyphmosaic"))
+    for name, plugin in plugins.items():
+        target = os.path.join(home, "plug-ins", name)
+        os.makedirs(target, exist_ok=True)
+        shutil.copy2(plugin, os.path.join(target, name))
     # What an earlier GIMP left would open the image recovery dialog.
     shutil.rmtree(os.path.join(home, "backups"), ignore_errors=True)
+    # GIMP rejects a gimprc with a setting it does not know there, whole:
+    # the window mode belongs in sessionrc.
     with open(os.path.join(home, "gimprc"), "w") as rc:
-        rc.write("(single-window-mode yes)\n(restore-session no)\n(show-tips no)\n"
-                 "(save-session-info no)\n")
+        rc.write("(restore-session no)\n(show-tips no)\n(save-session-info no)\n")
+    with open(os.path.join(home, "sessionrc"), "w") as rc:
+        rc.write("(single-window-mode yes)\n")
 
 
 class ScriptFu:
@@ -174,11 +181,27 @@ def wait_until(condition, deadline, what):
         time.sleep(0.25)
 
 
-def undo(fu, keys, photo, out, deadline):
+def undo(fu, keys, photo, out, probe, deadline):
     open_photo(fu, photo)
-    fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
+    if probe:
+        progress = os.path.join(out, "progress.txt")
+        fu(f'(call-with-output-file "{progress}" (lambda (port) '
+           '(display (car (plug-in-gm-progress-probe RUN-INTERACTIVE gm-image gm-layer)) port)))')
+    else:
+        fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
     fu("(gimp-displays-flush)")
     save(fu, os.path.join(out, "filtered.png"))
+    # A refused run leaves no step in the undo history, not even an empty one
+    # that the next Ctrl+Z would undo instead of the filter. (Locking through
+    # the procedure database records no step either.)
+    fu("(gimp-item-set-lock-content gm-layer TRUE)")
+    with open(os.path.join(out, "locked.txt"), "w") as locked:
+        try:
+            fu("(plug-in-glyphmosaic RUN-INTERACTIVE gm-image gm-layer)")
+            locked.write("the run succeeded\n")
+        except RuntimeError as refused:
+            locked.write(f"{refused}\n")
+    fu("(gimp-item-set-lock-content gm-layer FALSE)")
     # The corner pixel the filter changes, to see when the undo has happened.
     filtered = fu("(gimp-drawable-get-pixel gm-layer 0 0)")
     window = keys.find("gimp-image-window", deadline)
@@ -221,6 +244,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--gimp", default="gimp")
     parser.add_argument("--plugin", required=True, help="the built plug-in")
+    parser.add_argument("--probe", help="the tests' progress probe plug-in")
     parser.add_argument("--home", required=True, help="GIMP's private settings folder")
     parser.add_argument("--photo", required=True)
     parser.add_argument("--timeout", type=float, default=240)
@@ -231,7 +255,10 @@ def main():
 
     deadline = time.monotonic() + args.timeout
     port = free_port()
-    prepare_home(args.home, args.plugin)
+    plugins = {"glyphmosaic": args.plugin}
+    if args.probe:
+        plugins["gm-progress-probe"] = args.probe
+    prepare_home(args.home, plugins)
     env = dict(os.environ, GIMP2_DIRECTORY=args.home)
     log = open(os.path.join(args.home, "gimp.log"), "w")
     server = f'(plug-in-script-fu-server RUN-NONINTERACTIVE "127.0.0.1" {port} "")'
@@ -242,7 +269,7 @@ def main():
         fu = ScriptFu(port, deadline)
         keys = Keyboard()
         if args.action == "undo":
-            undo(fu, keys, args.photo, args.target, deadline)
+            undo(fu, keys, args.photo, args.target, args.probe, deadline)
         else:
             size = tuple(int(v) for v in args.size.split("x"))
             screenshot(fu, keys, args.photo, args.target, size, deadline)

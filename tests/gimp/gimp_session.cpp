@@ -28,6 +28,8 @@ using clitest::ReadFile;
 
 }  // namespace
 
+std::string PeakLog() { return (fs::path(GM_GIMP_WORK) / "peaks.txt").string(); }
+
 Bounds ReadBounds(const std::string& path) {
   std::string text = ReadFile(path);
   for (char& c : text) {
@@ -89,12 +91,14 @@ fs::path InstalledPlugin() {
   return plugin;
 }
 
+// The plug-in runs behind a wrapper that notes its peak memory.
 std::string Home(const std::string& name) {
   const fs::path home = fs::path(GM_GIMP_WORK) / name;
   for (const char* folder : kDataFolders) fs::create_directories(home / folder);
   const fs::path plugin = home / "plug-ins" / "glyphmosaic";
   fs::create_directories(plugin);
-  fs::copy_file(InstalledPlugin(), plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
+  fs::copy_file(InstalledPlugin(), plugin / "glyphmosaic.real", fs::copy_options::overwrite_existing);
+  fs::copy_file(GM_GIMP_PEAK_WRAPPER, plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
   return home.string();
 }
 
@@ -108,7 +112,14 @@ Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string&
   }
   args.push_back("-b");
   args.push_back("(gimp-quit 0)");
-  return RunProgram(args, {"GIMP2_DIRECTORY=" + Home("home")}, logPath);
+  // A cache folder of its own, empty: with babl's cache of conversions from
+  // earlier sessions, babl builds lookup tables of some 360 MiB as any
+  // plug-in starts, which would hide what the plug-in itself holds.
+  const fs::path cache = fs::path(GM_GIMP_WORK) / "cache";
+  fs::remove_all(cache);
+  return RunProgram(args,
+                    {"GIMP2_DIRECTORY=" + Home("home"), "XDG_CACHE_HOME=" + cache.string(), "GM_PEAK_LOG=" + PeakLog()},
+                    logPath);
 }
 
 }  // namespace gimptest

@@ -26,6 +26,10 @@ struct Run {
 Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& environment,
                const std::string& logPath);
 
+// The file the plug-in adds its peak memory to, a line of KiB per run, in the
+// sessions RunGimpBatch starts.
+std::string PeakLog();
+
 // Runs each Script-Fu expression in GIMP's batch mode without a display, then quits.
 Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath);
 

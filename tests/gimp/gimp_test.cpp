@@ -2,8 +2,11 @@
 // cases.scm, then each test compares what GIMP saved with what the
 // command-line tool writes for the same pixels and rectangle.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -30,20 +33,50 @@ struct Session {
 
 using clitest::Decode;
 
-// A layer with every alpha level, transparent pixels included, over the photo.
-void WriteAlphaInput(const std::string& path) {
+// A layer with every alpha level, transparent pixels included, over the
+// photo. At 16 bits the colour is the photo's exactly and alpha takes values
+// that no 8-bit level gives.
+void WriteAlphaInput(const std::string& path, int depth) {
   const gm::Image photo = Decode(kSamples + "/coffee.png");
   clitest::PngSpec spec;
   spec.width = photo.width;
   spec.height = photo.height;
   spec.colourType = 6;
+  spec.depth = depth;
+  const uint16_t scale = depth == 16 ? 257 : 1;
   for (int32_t y = 0; y < photo.height; ++y) {
     for (int32_t x = 0; x < photo.width; ++x) {
       const uint8_t* p = photo.At(x, y);
-      spec.samples.insert(spec.samples.end(), {p[0], p[1], p[2], static_cast<uint16_t>((x * 7 + y * 3) % 256)});
+      const auto alpha = static_cast<uint16_t>(depth == 16 ? (x * 7919 + y * 104729) % 65536 : (x * 7 + y * 3) % 256);
+      spec.samples.insert(spec.samples.end(), {uint16_t(p[0] * scale), uint16_t(p[1] * scale), uint16_t(p[2] * scale),
+                                               alpha});
     }
   }
   clitest::WritePng(path, spec);
+}
+
+// The alpha samples of a 16-bit RGBA PNG as stored, through libpng's own read.
+std::vector<uint16_t> Alpha16(const std::string& path) {
+  std::vector<uint16_t> alpha;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return alpha;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (!setjmp(png_jmpbuf(png))) {
+    png_init_io(png, file);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    if (png_get_bit_depth(png, info) == 16 && png_get_color_type(png, info) == PNG_COLOR_TYPE_RGBA) {
+      png_bytepp rows = png_get_rows(png, info);
+      for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) {
+        for (png_uint_32 x = 0; x < png_get_image_width(png, info); ++x) {
+          alpha.push_back(static_cast<uint16_t>(rows[y][x * 8 + 6] << 8 | rows[y][x * 8 + 7]));
+        }
+      }
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return alpha;
 }
 
 const Session& RunCases() {
@@ -55,9 +88,11 @@ const Session& RunCases() {
     s.inputs = (work / "in").string();
     fs::create_directories(s.out);
     fs::create_directories(s.inputs);
-    WriteAlphaInput(s.inputs + "/alpha.png");
+    WriteAlphaInput(s.inputs + "/alpha.png", 8);
+    WriteAlphaInput(s.inputs + "/alpha-16-bit.png", 16);
     const std::string program = "(begin (define gm-samples \"" + kSamples + "\") (define gm-inputs \"" + s.inputs +
-                                "\") (define gm-out \"" + s.out + "\") (load \"" GM_GIMP_CASES "\"))";
+                                "\") (define gm-out \"" + s.out + "\") (define gm-peaks \"" + gimptest::PeakLog() +
+                                "\") (load \"" GM_GIMP_CASES "\"))";
     const gimptest::Run run = gimptest::RunGimpBatch({program}, (work / "gimp.log").string());
     s.exitCode = run.exitCode;
     s.log = run.log;
@@ -127,6 +162,7 @@ TEST(GimpPlugin, FilteredLayerEqualsTheToolByteForByte) {
       {"offsets", coffee, Bounds{55, 49, 250, 170}},
       {"alpha", RunCases().inputs + "/alpha.png", std::nullopt},
       {"16-bit", coffee, std::nullopt},
+      {"alpha-16-bit", RunCases().inputs + "/alpha-16-bit.png", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,20 +230,54 @@ TEST(GimpPlugin, SelectionMaskDecidesWhatChanges) {
   }
 }
 
+// Alpha never passes through 8 bits: at 16 bits, and in linear float (saved
+// as 16 bits again), every value comes back as it was.
+TEST(GimpPlugin, AlphaKeepsItsPrecision) {
+  const std::vector<uint16_t> before = Alpha16(RunCases().inputs + "/alpha-16-bit.png");
+  ASSERT_EQ(before.size(), 600u * 400u);
+  for (const char* name : {"alpha-16-bit", "alpha-float"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(Ran(name));
+    EXPECT_TRUE(Alpha16(CaseFile(std::string(name) + ".png")) == before);
+  }
+}
+
 TEST(GimpPlugin, RefusesWhatItCannotFilterWithOneLine) {
   ASSERT_EQ(RunCases().exitCode, 0) << RunCases().log;
   struct Case {
     const char* name;
     const char* reason;
+    bool layerKept;  // and its pixels are the photo's still
   };
-  for (const Case c : {Case{"grey", "the filter works on RGB layers only."},
-                       Case{"group", "a layer group has no pixels of its own; choose one of its layers."}}) {
+  const std::string rgbOnly = "the filter works on RGB layers only; convert the image with Image > Mode > RGB.";
+  const std::string notLayer = "the drawable must be a layer, not a layer mask or a channel.";
+  const gm::Image coffee = Decode(kSamples + "/coffee.png");
+  for (const Case c : {Case{"grey", rgbOnly.c_str(), false}, Case{"indexed", rgbOnly.c_str(), false},
+                       Case{"group", "a layer group has no pixels of its own; choose one of its layers.", true},
+                       Case{"mask", notLayer.c_str(), false}, Case{"channel", notLayer.c_str(), true},
+                       Case{"locked", "the layer's pixels are locked.", true},
+                       Case{"locked-group", "the layer's pixels are locked by its layer group", true}}) {
     SCOPED_TRACE(c.name);
     const std::string failure = clitest::ReadFile(CaseFile(std::string(c.name) + ".txt"));
     EXPECT_NE(failure.find(std::string("plug-in-glyphmosaic failed: GlyphMosaic: ") + c.reason), std::string::npos)
         << failure;
     EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1) << failure;
+    if (c.layerKept) {
+      EXPECT_EQ(FirstDifference(Decode(CaseFile(std::string(c.name) + ".png")), coffee), "");
+    }
   }
+}
+
+// Only the selection's bounding box is held: the plug-in's own peak, measured
+// from its process, stays far below the layer's 768 MB.
+TEST(GimpPlugin, SmallSelectionInALargeLayerTakesLittleMemory) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer's own memory would be measured";
+#endif
+  ASSERT_EQ(RunCases().exitCode, 0) << RunCases().log;
+  const int64_t peakKiB = std::stoll(clitest::ReadFile(CaseFile("small-in-large.txt")));
+  EXPECT_GT(peakKiB, 0);
+  EXPECT_LT(peakKiB, 64 * 1024);
 }
 
 TEST(GimpPlugin, ListedUnderArtisticFiltersForRgbImages) {
@@ -218,20 +288,40 @@ TEST(GimpPlugin, ListedUnderArtisticFiltersForRgbImages) {
   EXPECT_NE(query.find("(plug-in-glyphmosaic)"), std::string::npos) << query;
 }
 
-// Undo needs GIMP's user interface: a GIMP with a display under Xvfb gets
-// Ctrl+Z in its image window, as from a person's keyboard.
-TEST(GimpPlugin, OneUndoRestoresTheOriginal) {
+// Undo and progress need GIMP's user interface: a GIMP with a display under
+// Xvfb gets Ctrl+Z in its image window, as from a person's keyboard, and the
+// filter runs through a probe that sees what the progress bar is told. A run
+// refused on a locked layer in between must leave no step of its own.
+TEST(GimpDisplay, OneUndoRestoresTheOriginalAndTheProgressBarEnds) {
   const fs::path work = fs::path(GM_GIMP_WORK) / "display";
   fs::remove_all(work / "out");
   fs::create_directories(work / "out");
   const std::string coffee = kSamples + "/coffee.png";
   const gimptest::Run run = gimptest::RunProgram(
       {"xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "python3", GM_GIMP_DISPLAY, "--gimp", GM_GIMP, "--plugin",
-       GM_GIMP_PLUGIN, "--home", (work / "home").string(), "--photo", coffee, "undo", (work / "out").string()},
+       GM_GIMP_PLUGIN, "--probe", GM_GIMP_PROBE, "--home", (work / "home").string(), "--photo", coffee, "undo",
+       (work / "out").string()},
       {}, (work / "driver.log").string());
   ASSERT_EQ(run.exitCode, 0) << run.log << clitest::ReadFile((work / "home" / "gimp.log").string());
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "filtered.png").string()), ToolResult(coffee, std::nullopt)), "");
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "undone.png").string()), Decode(coffee)), "");
+  const std::string locked = clitest::ReadFile((work / "out" / "locked.txt").string());
+  EXPECT_NE(locked.find("GlyphMosaic: the layer's pixels are locked."), std::string::npos) << locked;
+  // GIMP took every setting the driver gave it.
+  EXPECT_EQ(clitest::ReadFile((work / "home" / "gimp.log").string()).find("rror while parsing"), std::string::npos);
+
+  // Started with the product's name, rising to the end, ended.
+  std::istringstream calls(clitest::ReadFile((work / "out" / "progress.txt").string()));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(calls, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 4u) << calls.str();
+  EXPECT_EQ(lines.front(), "start GlyphMosaic");
+  EXPECT_EQ(lines.back(), "end");
+  std::vector<double> values;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) values.push_back(std::stod(lines[i]));
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end())) << calls.str();
+  EXPECT_GT(values.front(), 0.0) << calls.str();
+  EXPECT_EQ(values.back(), 1.0) << calls.str();
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ struct EmulatedProcess::RunState {
   host::RunReport* report = nullptr;
   uint32_t buffer = 0;
   std::optional<host::Delivery> delivered;
+  int32_t planesTold = 0;
 };
 
 EmulatedProcess::EmulatedProcess(const std::string& modulePath, std::map<std::string, std::string> environment,
@@ -89,9 +90,12 @@ void EmulatedProcess::AddHostFunctions() {
   progressProc_ = m.AddNative({.name = "host progressProc", .fn = [this](NativeCall& c) -> uint64_t {
                                  if (!run_) return 0;
                                  ++run_->report->progressCalls;
-                                 if (run_->options->progress) {
-                                   run_->options->progress(static_cast<int32_t>(c.Arg(0)),
-                                                           static_cast<int32_t>(c.Arg(1)));
+                                 // As the built-in host scales it: the total counts the planes.
+                                 const auto done = static_cast<int32_t>(c.Arg(0));
+                                 const auto total = static_cast<int32_t>(c.Arg(1));
+                                 if (run_->options->progress && total > 0) {
+                                   run_->options->progress(
+                                       std::clamp(static_cast<double>(done) * run_->planesTold / total, 0.0, 1.0));
                                  }
                                  return 0;
                                }});
@@ -252,6 +256,7 @@ host::RunReport EmulatedProcess::Run(Image& image, const host::RunOptions& optio
   const uint32_t r = run.record;
   const bool selection = options.filterRect.has_value();
   const bool layer = image.channels == 4 && options.alphaIsTransparency;
+  run.planesTold = layer ? 3 : image.channels;
   m.Put<uint32_t>(r + kAbortProc, abortProc_);
   m.Put<uint32_t>(r + kProgressProc, progressProc_);
   m.Put<uint32_t>(r + kAdvanceState, advanceState_);

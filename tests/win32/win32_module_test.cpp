@@ -59,11 +59,11 @@ void ExpectSameAsNative(EmulatedProcess& process, const FilterCase& c) {
   Image native = original;
   Image emulated = original;
   int nativePolls = 0, emulatedPolls = 0;
-  std::vector<std::pair<int32_t, int32_t>> nativeProgress, emulatedProgress;
+  std::vector<double> nativeProgress, emulatedProgress;
   RunOptions nativeOptions = OptionsFor(c, &nativePolls);
   RunOptions emulatedOptions = OptionsFor(c, &emulatedPolls);
-  nativeOptions.progress = [&](int32_t done, int32_t total) { nativeProgress.emplace_back(done, total); };
-  emulatedOptions.progress = [&](int32_t done, int32_t total) { emulatedProgress.emplace_back(done, total); };
+  nativeOptions.progress = [&](double fraction) { nativeProgress.push_back(fraction); };
+  emulatedOptions.progress = [&](double fraction) { emulatedProgress.push_back(fraction); };
   gm::host::FilterHost host(&PluginMain);
   const RunReport expected = host.Run(native, nativeOptions);
   const RunReport got = process.Run(emulated, emulatedOptions);

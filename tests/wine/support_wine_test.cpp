@@ -17,6 +17,7 @@
 #include "abi/HostTypes.h"
 #include "host/FilterHost.h"
 #include "io/Image.h"
+#include "tests/fakes/HostSuites.h"
 #include "tests/wine/WinePath.h"
 
 namespace {
@@ -235,11 +236,14 @@ TEST_F(SupportInModule, ShippedModuleRunsAWholeFilterSilently) {
   image.pixels.resize(static_cast<size_t>(image.width) * image.height * image.channels);
   for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = static_cast<uint8_t>(i * 37);
   {
+    gm::test::BasicSuiteHost suites;
+    gm::host::RunOptions options;
+    options.basicSuite = suites.BasicSuite();
     gm::host::FilterHost host(module.Function<gm::host::PluginEntry>("PluginMain"));
-    const gm::host::RunReport report = host.Run(image);
+    const gm::host::RunReport report = host.Run(image, options);
     EXPECT_TRUE(report.Succeeded());
     EXPECT_FALSE(report.deliveries.empty());
-    EXPECT_EQ(host.BlocksAllocated(), 0);
+    EXPECT_EQ(suites.BlocksAllocated(), 0);
     module.Unload();
   }
   EXPECT_TRUE(debugLines.empty());

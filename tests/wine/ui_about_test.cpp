@@ -250,7 +250,7 @@ TEST_F(AboutBox, AddressButtonsAskTheHostToOpenHttpAndTheirCaption) {
 
   int acquires = 0;
   for (const auto& call : host->SuiteCalls()) {
-    if (call.kind == gm::host::SuiteCall::Acquire) {
+    if (call.kind == gm::test::SuiteCall::Acquire) {
       ++acquires;
       EXPECT_EQ(call.name, kFileListSuiteName);
       EXPECT_EQ(call.version, 4);
@@ -300,7 +300,7 @@ TEST_F(AboutBox, AddressButtonWithoutABrowsingHostTellsTheUserAndStaysOpen) {
     }
     EXPECT_EQ(browseCalls, 0);
     int acquires = 0;
-    for (const auto& call : host->SuiteCalls()) acquires += call.kind == gm::host::SuiteCall::Acquire ? 1 : 0;
+    for (const auto& call : host->SuiteCalls()) acquires += call.kind == gm::test::SuiteCall::Acquire ? 1 : 0;
     EXPECT_EQ(acquires, c.expectedAcquires) << "a refused suite is asked for again at the next press";
   }
 }

@@ -81,7 +81,7 @@ void UiTest::SetUp() {
   Bind(m, "UiRadioGetChecked", ui.RadioGetChecked, x);
   ASSERT_TRUE(ui.missing.empty()) << "missing export " << ui.missing.front();
 
-  host = std::make_unique<gm::host::FilterHost>(ui.PluginMain);
+  host = std::make_unique<gm::test::BasicSuiteHost>();
   CallParameters(host->BasicSuite());
 }
 

@@ -1,5 +1,5 @@
 // What the ui tests share: the dialog layer's test module loaded afresh for
-// every test with a built-in host behind it, and a watcher thread that drives
+// every test with a test host's basic suite behind it, and a watcher thread that drives
 // the real windows while the test thread sits in a modal loop.
 #pragma once
 
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "abi/Suites.h"
-#include "host/FilterHost.h"
+#include "tests/fakes/HostSuites.h"
 #include "tests/wine/WinePath.h"
 #include "tests/wine/ui_exports.h"
 
@@ -218,7 +218,7 @@ class UiTest : public ::testing::Test {
   void OfferFileList(const FileListTable* table);
 
   UiModule ui;
-  std::unique_ptr<gm::host::FilterHost> host;
+  std::unique_ptr<gm::test::BasicSuiteHost> host;
 };
 
 }  // namespace gm::test

@@ -1,19 +1,67 @@
-// Named suites a host offers beside the basic suite, for FilterHost::OfferSuite.
-// Each keeps what a real host keeps and counts what the plug-in asked of it, so
-// tests can see the calls; the C tables reach the most recently made instance.
+// A host's suites as tests offer them to the module: a basic suite that serves
+// named suites, and the named suites behind it. Each keeps what a real host
+// keeps and counts what the plug-in asked of it, so tests can see the calls
+// and plant faults; the C tables reach the most recently made instance.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "abi/Codes.h"
+#include "abi/HostTypes.h"
 #include "abi/Suites.h"
+#include "host/BlockPool.h"
 
-namespace gm::host {
+namespace gm::test {
+
+// A call the module made to the basic suite.
+struct SuiteCall {
+  enum Kind { Acquire, Release } kind;
+  std::string name;
+  int32_t version;
+  int32_t error;
+};
+
+// The basic suite, for FilterHost runs (RunOptions::basicSuite) and for tests
+// that hand the module a basic suite themselves. Unlike the built-in host's,
+// it answers outside a run too.
+class BasicSuiteHost {
+ public:
+  BasicSuiteHost();
+  ~BasicSuiteHost();
+  BasicSuiteHost(const BasicSuiteHost&) = delete;
+  BasicSuiteHost& operator=(const BasicSuiteHost&) = delete;
+
+  SPBasicSuite* BasicSuite();
+
+  // Named suites it serves; unknown names are refused.
+  void OfferSuite(const std::string& name, int32_t version, const void* table);
+  const std::vector<SuiteCall>& SuiteCalls() const { return suiteCalls_; }
+
+  // Blocks handed out by AllocateBlock and not yet given back.
+  size_t OutstandingBlocks() const { return blocks_.size(); }
+  size_t OutstandingBytes() const;
+  int64_t BlocksAllocated() const { return blocksAllocated_; }
+  int64_t BadFrees() const { return badFrees_; }
+  // Make the next AllocateBlock calls fail (0 means never).
+  void FailAllocationsAfter(int64_t count) { failAfter_ = count; }
+
+ private:
+  struct Callbacks;
+  BasicSuiteHost* previous_;
+  std::map<std::pair<std::string, int32_t>, const void*> suites_;
+  std::vector<SuiteCall> suiteCalls_;
+  host::BlockPool pool_;
+  std::map<void*, size_t> blocks_;
+  int64_t blocksAllocated_ = 0;
+  int64_t badFrees_ = 0;
+  int64_t failAfter_ = 0;
+};
 
 // "SP Access Suite", version 3: of its functions the plug-in uses the 3rd
 // (plug-in reference to access reference) and the 7th (access information).
@@ -146,4 +194,4 @@ class PropertySuiteHost {
   struct Callbacks;
 };
 
-}  // namespace gm::host
+}  // namespace gm::test

@@ -1,11 +1,84 @@
-#include "host/HostSuites.h"
+#include "tests/fakes/HostSuites.h"
 
-namespace gm::host {
+#include <cstring>
+
+namespace gm::test {
 
 namespace {
 constexpr int32_t kUnknownPlugin = -1;  // the reference names no plug-in of this host
+BasicSuiteHost* activeBasic = nullptr;
 AccessSuiteHost* activeAccess = nullptr;
 }  // namespace
+
+struct BasicSuiteHost::Callbacks {
+  static int32_t AcquireSuite(const char* name, int32_t version, const void** suite) {
+    BasicSuiteHost* host = activeBasic;
+    if (!host || !name || !suite) return kSuiteNotFound;
+    auto found = host->suites_.find({name, version});
+    const int32_t error = found == host->suites_.end() ? kSuiteNotFound : 0;
+    if (error == 0) *suite = found->second;
+    host->suiteCalls_.push_back({SuiteCall::Acquire, name, version, error});
+    return error;
+  }
+  static int32_t ReleaseSuite(const char* name, int32_t version) {
+    BasicSuiteHost* host = activeBasic;
+    if (!host || !name) return kSuiteNotFound;
+    host->suiteCalls_.push_back({SuiteCall::Release, name, version, 0});
+    return 0;
+  }
+  static int32_t IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
+  static int32_t AllocateBlock(size_t size, void** block) {
+    BasicSuiteHost* host = activeBasic;
+    if (!host || !block) return memFullErr;
+    if (host->failAfter_ > 0 && host->blocksAllocated_ >= host->failAfter_) return memFullErr;
+    if (int32_t error = host->pool_.Allocate(size, block)) return error;
+    host->blocks_[*block] = size;
+    ++host->blocksAllocated_;
+    return 0;
+  }
+  static int32_t FreeBlock(void* block) {
+    BasicSuiteHost* host = activeBasic;
+    if (!block) return 0;
+    if (!host) return paramErr;
+    const int32_t error = host->pool_.Free(block);
+    if (error) ++host->badFrees_;
+    host->blocks_.erase(block);
+    return error;
+  }
+  static int32_t ReallocateBlock(void* block, size_t size, void** fresh) {
+    BasicSuiteHost* host = activeBasic;
+    if (!host) return paramErr;
+    if (int32_t error = host->pool_.Reallocate(block, size, fresh)) return error;
+    host->blocks_.erase(block);
+    host->blocks_[*fresh] = size;
+    ++host->blocksAllocated_;
+    return 0;
+  }
+  static int32_t Undefined() { return paramErr; }
+};
+
+BasicSuiteHost::BasicSuiteHost() : previous_(activeBasic) { activeBasic = this; }
+
+BasicSuiteHost::~BasicSuiteHost() {
+  if (activeBasic == this) activeBasic = previous_;
+}
+
+SPBasicSuite* BasicSuiteHost::BasicSuite() {
+  static SPBasicSuite table{Callbacks::AcquireSuite,  Callbacks::ReleaseSuite,    Callbacks::IsEqual,
+                            Callbacks::AllocateBlock, Callbacks::FreeBlock,       Callbacks::ReallocateBlock,
+                            Callbacks::Undefined};
+  return &table;
+}
+
+void BasicSuiteHost::OfferSuite(const std::string& name, int32_t version, const void* table) {
+  suites_[{name, version}] = table;
+}
+
+size_t BasicSuiteHost::OutstandingBytes() const {
+  size_t total = 0;
+  for (const auto& [block, size] : blocks_) total += size;
+  return total;
+}
 
 struct AccessSuiteHost::Callbacks {
   static int32_t GetPluginAccess(void* plugin, void** access) {
@@ -227,4 +300,4 @@ void PropertySuiteHost::ClearFaults() {
   unlockableHandles = false;
 }
 
-}  // namespace gm::host
+}  // namespace gm::test
