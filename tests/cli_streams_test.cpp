@@ -159,7 +159,7 @@ TEST(CliStreams, StandardInputFailuresNameIt) {
   };
   const Case cases[] = {
       {&tiff, {"--max-memory", "100K", "-"}, 2, "standard input: a TIFF image read as a stream must fit in memory"},
-      {&text, {"-"}, 2, "standard input: not a PNG, JPEG or TIFF"},
+      {&text, {"-"}, 2, "standard input: not a PNG, JPEG, TIFF, WebP"},
       {&empty, {"-"}, 2, "standard input: the file is empty"},
       {&truncated, {"-"}, 2, "standard input: "},
       // Found after the decode, by the tool, not the decoder.
