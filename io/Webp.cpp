@@ -55,8 +55,11 @@ struct WebpFile {
     data = source.Whole(limits.maxBytes, "WebP");
     limits.maxBytes -= std::min(limits.maxBytes, source.HeldBytes());
     const WebPData whole{data.data(), data.size()};
-    demux.reset(WebPDemux(&whole));
-    if (!demux) throw Error(source.Name(), "not a valid WebP file");
+    WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+    demux.reset(WebPDemuxPartial(&whole, &state));
+    if (state != WEBP_DEMUX_DONE) {
+      throw Error(source.Name(), state == WEBP_DEMUX_PARSE_ERROR ? "not a valid WebP file" : "truncated WebP file");
+    }
     flags = WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS);
     WebPChunkIterator exif;
     if ((flags & EXIF_FLAG) && WebPDemuxGetChunk(demux.get(), "EXIF", 1, &exif)) {
