@@ -38,6 +38,7 @@ std::string Reason(const heif_error& error) {
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
   }
+  text.erase(text.find_last_not_of(' ') + 1);
   return text;
 }
 

@@ -90,14 +90,12 @@ class JxlFrames final : public FrameReader {
           size_t bytes = 0;
           if (JxlDecoderImageOutBufferSize(d, &kFormat, &bytes) != JXL_DEC_SUCCESS || bytes != canvas_.pixels.size() ||
               JxlDecoderSetImageOutBuffer(d, &kFormat, canvas_.pixels.data(), bytes) != JXL_DEC_SUCCESS) {
-            Fail("corrupt JPEG XL file");
+            Fail("corrupt or truncated JPEG XL file");
           }
           break;
         }
-        case JXL_DEC_NEED_MORE_INPUT:
-          Fail("truncated JPEG XL file");
         default:
-          Fail("corrupt JPEG XL file");
+          Fail("corrupt or truncated JPEG XL file");
       }
     }
     const double tick = info_.animation.tps_numerator ? 1000.0 * info_.animation.tps_denominator /

@@ -196,11 +196,8 @@ int KeepGoing(int, const WebPPicture* picture) {
   return w->cancelled ? 0 : 1;
 }
 
+// Larger than kMaxSide a side, the tool refuses the image before filtering it.
 void EncodeWebp(const Image& image, bool, int fd, const std::string& path, const EncodeRequest& request) {
-  if (image.width > kMaxSide || image.height > kMaxSide) {
-    throw Error(path, "WebP holds at most " + std::to_string(kMaxSide) + " pixels a side, and the image is " +
-                          std::to_string(image.width) + "x" + std::to_string(image.height));
-  }
   WebPConfig config;
   if (!WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, 1)) throw Error(path, "cannot set up libwebp");
   config.exact = 1;  // colour under transparent pixels is kept, as the other formats keep it
