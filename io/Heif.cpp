@@ -13,6 +13,7 @@
 
 #include "io/Builder.h"
 #include "io/Formats.h"
+#include "io/Quiet.h"
 
 namespace gm::io {
 
@@ -101,7 +102,10 @@ Image DecodeHeif(Source& source, const DecodeRequest& request) {
                                       : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
   if (request.Cancelled()) throw Cancelled(path);
   heif_image* decoded = nullptr;
-  error = heif_decode_image(primary, &decoded, heif_colorspace_RGB, chroma, options.get());
+  {
+    const QuietStderr quiet;
+    error = heif_decode_image(primary, &decoded, heif_colorspace_RGB, chroma, options.get());
+  }
   const Picture picture(decoded);
   if (error.code != heif_error_Ok) throw Error(path, "corrupt HEIF image: " + Reason(error));
   if (request.Cancelled()) throw Cancelled(path);

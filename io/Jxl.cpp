@@ -2,17 +2,15 @@
 // decoder composes each shown frame on the canvas itself, writing 8-bit
 // RGBA straight into it; the orientation is noted, not applied, as for the
 // other formats.
-#include <fcntl.h>
 #include <jxl/decode.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
 #include "io/Animation.h"
-#include "io/Fd.h"
 #include "io/Formats.h"
+#include "io/Quiet.h"
 
 namespace gm::io {
 
@@ -22,24 +20,6 @@ bool Sniff(std::span<const uint8_t> head) {
   const JxlSignature kind = JxlSignatureCheck(head.data(), head.size());
   return kind == JXL_SIG_CODESTREAM || kind == JXL_SIG_CONTAINER;
 }
-
-// libjxl as Debian builds it prints why it fails on standard error, in
-// the middle of the tool's one line: standard error is /dev/null while it
-// decodes.
-class Hushed {
- public:
-  explicit Hushed(const UniqueFd& null) : saved_(null ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3) : -1) {
-    if (saved_.Get() >= 0) ::dup2(null.Get(), STDERR_FILENO);
-  }
-  ~Hushed() {
-    if (saved_.Get() >= 0) ::dup2(saved_.Get(), STDERR_FILENO);
-  }
-  Hushed(const Hushed&) = delete;
-  Hushed& operator=(const Hushed&) = delete;
-
- private:
-  UniqueFd saved_;
-};
 
 class JxlFrames final : public FrameReader {
  public:
@@ -108,7 +88,7 @@ class JxlFrames final : public FrameReader {
  private:
   JxlDecoderStatus Process() {
     const JxlDecoderStatus status = [&] {
-      const Hushed hushed(null_);
+      const QuietStderr quiet;
       return JxlDecoderProcessInput(decoder_.get());
     }();
     if (cancelled_) throw Cancelled(path_);
@@ -135,7 +115,6 @@ class JxlFrames final : public FrameReader {
 
   std::string path_;
   CancelCheck cancel_;
-  UniqueFd null_{::open("/dev/null", O_WRONLY | O_CLOEXEC)};
   std::unique_ptr<JxlDecoder, decltype(&JxlDecoderDestroy)> decoder_;
   JxlBasicInfo info_{};
   Image canvas_;

@@ -322,6 +322,9 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
       {"over WebP's size", [](const TempDir& d) { Save(clitest::Picture(16384, 12, 3, 2), d / "in"); },
        {"@/in", "@/out.webp"}, 3, "WebP holds at most 16383 pixels a side, and the image is 16384x12"},
       {"truncated WebP", spoiled(gm::io::CodecNamed("webp"), half), plain, 2, "truncated WebP file"},
+      // dav1d, under libheif, prints why it refuses this file's empty payload on standard error.
+      {"AVIF dav1d refuses", bytes(clitest::ReadFile(GM_SOURCE_DIR "/fuzz/corpus/decode/found-dav1d-message.avif")),
+       plain, 2, "corrupt HEIF image"},
       {"frame past the end", valid(gm::io::CodecNamed("png"), 3), {"--frame", "2", "@/in", "@/out.png"}, 2,
        "the image has only one frame"},
       {"frame 0", valid(gm::io::CodecNamed("png"), 3), {"--frame", "0", "@/in", "@/out.png"}, 1, "--frame 0"},
