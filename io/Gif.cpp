@@ -26,6 +26,13 @@ int ReadFromSource(GifFileType* gif, GifByteType* data, int size) {
   return static_cast<int>(static_cast<Source*>(gif->UserData)->Read(data, static_cast<size_t>(size)));
 }
 
+// giflib's text for its error code. It has none for some, and fails on an
+// impossible LZW code size without setting any.
+std::string Why(int code) {
+  const char* text = GifErrorString(code);
+  return text ? text : "damaged data";
+}
+
 struct CloseGif {
   void operator()(GifFileType* gif) const { DGifCloseFile(gif, nullptr); }
 };
@@ -48,7 +55,7 @@ class GifFrames final : public FrameReader {
     gif_.reset(DGifOpen(&source, ReadFromSource, &error));
     if (!gif_) {
       source.Check();
-      throw Error(source_.Name(), std::string("not a valid GIF file: ") + GifErrorString(error));
+      throw Error(source_.Name(), "not a valid GIF file: " + Why(error));
     }
     if (!NextImage()) throw Error(source_.Name(), "the GIF file holds no image");
     // The screen, grown to hold the first frame, as browsers grow it.
@@ -78,7 +85,7 @@ class GifFrames final : public FrameReader {
  private:
   [[noreturn]] void Fail(const char* what) {
     source_.Check();
-    throw Error(source_.Name(), std::string(what) + ": " + GifErrorString(gif_->Error));
+    throw Error(source_.Name(), std::string(what) + ": " + Why(gif_->Error));
   }
 
   // Reads up to the next frame's descriptor, keeping what its graphic
