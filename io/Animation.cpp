@@ -61,6 +61,8 @@ void FrameReader::CheckMemory(const std::string& file, uint64_t held, const char
   const auto w = static_cast<uint64_t>(width), h = static_cast<uint64_t>(height);
   CheckDimensions(file, w, h, 4, request.limits);
   const auto size = request.scale.Resolve(static_cast<uint32_t>(w), static_cast<uint32_t>(h), orientation);
+  // Scaled to a height, a long thin canvas can be wider than the limit.
+  if (size) CheckDimensions(file, static_cast<uint64_t>(size->width), static_cast<uint64_t>(size->height), 4, request.limits);
   const uint64_t frame = size ? static_cast<uint64_t>(size->width) * static_cast<uint64_t>(size->height) * 4 : w * h * 4;
   io::CheckMemory(file, w * h * 4 + frame + held, (std::string("the frames and ") + what).c_str(), request.limits);
 }

@@ -150,6 +150,10 @@ Image DecodeWebp(Source& source, const DecodeRequest& request) {
                       (target->width < f.width || target->height < f.height);
   const Size out = shrink ? *target : Size{f.width, f.height};
   CheckDimensions(path, static_cast<uint64_t>(out.width), static_cast<uint64_t>(out.height), channels, file.limits);
+  if (target) {
+    CheckDimensions(path, static_cast<uint64_t>(target->width), static_cast<uint64_t>(target->height), channels,
+                    file.limits);
+  }
   const uint64_t outBytes = static_cast<uint64_t>(out.width) * static_cast<uint64_t>(out.height) * channels;
   CheckMemory(path, outBytes + DecoderBytes(f), "the decoded image and the WebP decoder's buffers", file.limits);
 
