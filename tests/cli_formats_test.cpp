@@ -1,7 +1,8 @@
 // WebP, GIF, HEIC, AVIF and JPEG XL against files the formats' own encoders
 // make: each decodes to what the format's own decoder makes of it, gives
 // the art the same image gives as PNG (all of it for lossless files, 99 % of
-// the glyphs for lossy ones), and cut short is refused with one line.
+// the glyphs for lossy ones), and is refused with one line when it would
+// take more memory than allowed or is cut short.
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
@@ -143,6 +144,8 @@ TEST_P(MadeByEncoder, DecodesAsItsOwnDecoderAndDrawsThePngsArt) {
     clitest::Save(reference, dir / "ref.png");
     EXPECT_GE(GlyphsAlike(art, clitest::TextOf({dir / "ref.png"})), 0.99) << l.name;
   }
+  clitest::ExpectOneLineFailure(clitest::RunGlyphmosaic({"--max-memory", "64K", dir / "out", dir / "art.png"}), 2,
+                                "(--max-memory)");
   std::string cut = clitest::ReadFile(dir / "out");
   cut.resize(cut.size() * 2 / 3);
   clitest::WriteFile(dir / "cut", cut);
