@@ -168,7 +168,8 @@ TEST(CliStreams, AnAnimationPlaysAtTheTerminalUntilCtrlC) {
 TEST(CliStreams, StandardInputInEveryFormat) {
   TempDir dir;
   const Image picture = clitest::Picture(70, 50, 3, 23);
-  const gm::io::Codec* const formats[] = {gm::io::CodecNamed("png"), gm::io::CodecNamed("jpeg"), gm::io::CodecNamed("tiff")};
+  const gm::io::Codec* const formats[] = {gm::io::CodecNamed("png"), gm::io::CodecNamed("jpeg"), gm::io::CodecNamed("tiff"),
+                                          gm::io::CodecNamed("webp")};
   for (const auto format : formats) {
     SCOPED_TRACE(format->title);
     Save(picture, dir / "in", format);
