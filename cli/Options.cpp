@@ -137,6 +137,11 @@ Options ParseOptions(std::span<const std::string> args) {
       const auto n = ParseInt(v);
       if (!n || *n < 1 || *n > 250'000) Usage("--columns " + Quote(v), "expects a whole number from 1 to 250000");
       options.columns = static_cast<int32_t>(*n);
+    } else if (arg == "--frame") {
+      const std::string v = value();
+      const auto n = ParseInt(v);
+      if (!n || *n < 1 || *n > INT32_MAX) Usage("--frame " + v, "expects a frame number from 1");
+      options.frame = static_cast<int32_t>(*n);
     } else if (arg == "--max-memory") {
       const std::string v = value();
       const auto bytes = io::ParseBytes(v);
@@ -183,19 +188,19 @@ const char* UsageText() {
 Redraws an image as text art with the GlyphMosaic filter plug-in, run by a
 built-in host exactly as a host application runs it. With INPUT alone the art
 goes to standard output: on a terminal it is fitted to the terminal's width,
-elsewhere it is what --text - prints.
+and an animation plays until Ctrl-C; elsewhere it is what --text - prints.
 
   glyphmosaic photo.jpg                  art at the terminal
   glyphmosaic --colour photo.jpg         in the photo's colours
   glyphmosaic photo.jpg art.png          the filtered image
   cat photo.jpg | glyphmosaic - - --format png > art.png
 
-  INPUT                  PNG, JPEG or TIFF (recognised by content); - is
-                         standard input
-  OUTPUT                 .png, .tif/.tiff or .jpg/.jpeg, the filtered image;
-                         - is standard output (needs --format)
-  --format FORMAT        png, tiff or jpeg: the format of OUTPUT, whatever
-                         its name
+  INPUT                  PNG, JPEG, TIFF, WebP, GIF, HEIC, AVIF or JPEG XL
+                         (recognised by content); - is standard input
+  OUTPUT                 .png, .tif/.tiff, .jpg/.jpeg or .webp, the filtered
+                         image; - is standard output (needs --format)
+  --format FORMAT        png, tiff, jpeg or webp: the format of OUTPUT,
+                         whatever its name
   --text FILE            also write the drawn glyphs as text, one line per
                          cell row; FILE - is standard output
   --colour, --color      colour the text with 24-bit terminal escapes: each
@@ -207,6 +212,8 @@ elsewhere it is what --text - prints.
   --tile WxH             the host's preferred tile size (default 256x256)
   --columns N            scale the image first so the art is N cells wide
                          (default at a terminal: its width)
+  --frame N              frame N of an animation, from 1, for every output;
+                         otherwise the first, and at a terminal all of them
   --max-memory SIZE      refuse images needing more memory (default 4G)
   --quality N            JPEG output quality, 1 to 100 (default 95)
   -q, --quiet            no progress bar

@@ -26,6 +26,7 @@ struct Options {
   int16_t tileWidth = 0;  // 0: the host's usual tile
   int16_t tileHeight = 0;
   std::optional<int32_t> columns;
+  std::optional<int32_t> frame;  // of an animation, counting from 1
   std::optional<uint64_t> maxMemory;
   int quality = 95;
   bool quiet = false;

@@ -7,16 +7,24 @@
 
 namespace gm::cli {
 
-int TerminalColumns(int fd, const char* columnsVariable) {
+namespace {
+
+int Measure(int fd, unsigned short winsize::*side, const char* variable, int otherwise) {
   winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  if (columnsVariable) {
-    int columns = 0;
-    const char* end = columnsVariable + std::strlen(columnsVariable);
-    const auto [at, ec] = std::from_chars(columnsVariable, end, columns);
-    if (ec == std::errc() && at == end && columns > 0 && columns <= 100'000) return columns;
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.*side > 0) return size.*side;
+  if (variable) {
+    int count = 0;
+    const char* end = variable + std::strlen(variable);
+    const auto [at, ec] = std::from_chars(variable, end, count);
+    if (ec == std::errc() && at == end && count > 0 && count <= 100'000) return count;
   }
-  return 80;
+  return otherwise;
 }
+
+}  // namespace
+
+int TerminalColumns(int fd, const char* columnsVariable) { return Measure(fd, &winsize::ws_col, columnsVariable, 80); }
+
+int TerminalRows(int fd, const char* linesVariable) { return Measure(fd, &winsize::ws_row, linesVariable, 24); }
 
 }  // namespace gm::cli

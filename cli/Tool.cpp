@@ -10,10 +10,12 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "cli/AtomicFile.h"
 #include "cli/Options.h"
 #include "cli/Paths.h"
+#include "cli/Play.h"
 #include "cli/Progress.h"
 #include "cli/SameFile.h"
 #include "cli/Terminal.h"
@@ -133,6 +135,52 @@ bool IsTerminal(const std::string& path) {
   return fd && ::isatty(fd.Get()) == 1;
 }
 
+// The art of one frame as the terminal shows it.
+std::string TerminalArt(Image decoded, const Options& options, const ToolIO& io) {
+  const int orientation = options.noRotate ? 1 : decoded.orientation;
+  Image image = io::Orient(std::move(decoded), orientation);
+  if (options.rect) CheckRect(options, image);
+  const VRect area = options.rect.value_or(VRect{0, 0, image.height, image.width});
+  return Stage(kExitFilter, "", [&] {
+    std::vector<text::Rgb> colours;
+    if (options.colour) colours = text::CellColours(image, area);
+    Filter(image, options, io);
+    std::string text;
+    try {
+      text = text::ReadDrawnText(image, area);
+    } catch (const std::runtime_error& e) {
+      throw Failure(kExitFilter, "", e.what());
+    }
+    return options.colour ? text::AnsiText(text, colours) : text;
+  });
+}
+
+// INPUT alone at a terminal: a still image's art, or an animation's played.
+int PlayAtTerminal(const Options& options, const ToolIO& io, io::DecodeRequest request) {
+  request.scale = {};
+  const auto animation = Stage(kExitInput, "", [&] { return std::make_unique<io::Animation>(options.input, request); });
+  const int fd = ::fileno(io.out);
+  int columns = options.columns.value_or(TerminalColumns(fd, std::getenv("COLUMNS")));
+  if (animation->Animated() && !options.columns) {
+    // Drawn over each other, the frames must not scroll the terminal.
+    const bool turned = !options.noRotate && io::SwapsAxes(animation->Orientation());
+    columns = ColumnsToFit(columns, TerminalRows(fd, std::getenv("LINES")),
+                           turned ? animation->Height() : animation->Width(),
+                           turned ? animation->Width() : animation->Height());
+  }
+  request.scale.width = columns * kGlyphWidth;
+  request.scale.upright = !options.noRotate;
+  request.scale.fitted = !options.columns;  // the terminal's width is room, not a wish
+  animation->Scale(request.scale);
+  Options quiet = options;
+  quiet.quiet = true;  // a progress bar would draw over the frames
+  bool first = true;
+  return PlayFrames(
+      io, [&](Image& frame, int& delay) { return Stage(kExitInput, "", [&] { return animation->Next(frame, delay); }); },
+      [&](Image frame) { return TerminalArt(std::move(frame), std::exchange(first, false) ? options : quiet, io); },
+      animation->Plays(), request.limits.maxBytes);
+}
+
 // The page's title: the input's file name, without its folder.
 std::string PageTitle(const std::string& input) {
   return input == "-" ? kStandardInput : BaseName(input);
@@ -177,6 +225,10 @@ int Run(const Options& options, const ToolIO& io) {
   io::DecodeRequest request;
   if (options.maxMemory) request.limits.maxBytes = *options.maxMemory;
   request.cancel = io.cancel;
+  if (options.frame) request.frame = *options.frame - 1;
+  if (options.artToTerminal && !options.frame && ::isatty(::fileno(io.out)) == 1) {
+    return PlayAtTerminal(options, io, request);
+  }
   // Scaled while decoding, across the image as it is shown: the full-size
   // image is never held when it need not be.
   if (const auto columns = Columns(options, io)) request.scale.width = *columns * kGlyphWidth;
@@ -189,6 +241,12 @@ int Run(const Options& options, const ToolIO& io) {
     const int orientation = options.noRotate ? 1 : decoded.orientation;
     return io::Orient(std::move(decoded), orientation);
   });
+  if (format && format->maxSide && (image.width > format->maxSide || image.height > format->maxSide)) {
+    throw Failure(kExitOutput, output->Path(),
+                  std::string(format->title) + " holds at most " + std::to_string(format->maxSide) +
+                      " pixels a side, and the image is " + std::to_string(image.width) + "x" +
+                      std::to_string(image.height));
+  }
   if (format && !format->alpha && image.channels == 4) {
     throw Failure(kExitOutput, output->Path(),
                   std::string(format->title) + " cannot keep the input's alpha channel; write " +

@@ -31,7 +31,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME glyphmosaic)
 set(CPACK_DEBIAN_TOOL_FILE_NAME DEB-DEFAULT)
 # The summary line comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
-set(CPACK_COMPONENT_TOOL_DESCRIPTION "glyphmosaic runs the GlyphMosaic filter plug-in on PNG, JPEG and TIFF files:
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "glyphmosaic runs the GlyphMosaic filter plug-in on PNG, JPEG, TIFF, WebP, GIF,
+HEIC, AVIF and JPEG XL files:
 it thresholds the image, cuts it into 8 x 12 cells and redraws each cell
 with the printable ASCII character that matches it best, as an image and,
 if asked, as plain text.")

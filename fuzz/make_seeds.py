@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Writes the small crafted decode seeds: headers that claim far more pixels
 than the file holds (decompression bombs), truncated files, and photos that
-carry an EXIF orientation (whole, or damaged), into fuzz/corpus/decode.
-"""
+carry an EXIF orientation (whole, or damaged), into fuzz/corpus/decode; and
+small files of each layout of the formats read through their own libraries,
+made by those formats' own encoders (cwebp, img2webp, ImageMagick, heif-enc,
+avifenc, cjxl), some of them then damaged on purpose."""
 import struct
+import subprocess
+import tempfile
 import zlib
 from pathlib import Path
 
@@ -149,6 +153,27 @@ def exif(orientation, order=">", count=2):
     return head + ifd + struct.pack(order + "I", 0)
 
 
+def riff(chunks):
+    body = b"WEBP" + b"".join(kind + struct.pack("<I", len(data)) + data + b"\0" * (len(data) & 1)
+                             for kind, data in chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def webp_lossless(width, height):
+    """A VP8L header claiming the size, then a few bytes of nothing."""
+    bits = (width - 1) | (height - 1) << 14
+    return riff([(b"VP8L", b"\x2f" + struct.pack("<I", bits) + b"\0" * 8)])
+
+
+def webp_animation(width, height, frame):
+    """A canvas of the size with one frame: `frame`'s chunk at the top left."""
+    vp8x = struct.pack("<I", 0x02)[:1] + b"\0\0\0" + struct.pack("<I", width - 1)[:3] + struct.pack("<I", height - 1)[:3]
+    anim = struct.pack("<IH", 0, 0)
+    inner = frame[12:]  # the frame's own chunk, without the RIFF header
+    anmf = b"\0" * 6 + struct.pack("<I", 0)[:3] + struct.pack("<I", 0)[:3] + struct.pack("<I", 100)[:3] + b"\0" + inner
+    return riff([(b"VP8X", vp8x), (b"ANIM", anim), (b"ANMF", anmf)])
+
+
 def jpeg_with_app1(data):
     jpeg = (OUT / "baseline.jpg").read_bytes()
     return jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(data) + 2) + data + jpeg[2:]
@@ -201,7 +226,100 @@ FILES = {
     "exif-after-pixels.png": png_with_exif(exif(7), after_pixels=True),  # not looked for there
     "exif-absurd.png": png_with_exif(exif(40000, "<")),
     "exif-orientation-5.tif": tiff(4, 2, strip_bytes=24, extra=[(274, 3, 1, 5)]),
+    # A lossless WebP of 16383 x 16383 with no pixels, alone and as an animation's canvas.
+    "bomb.webp": webp_lossless(16383, 16383),
+    "bomb-animation.webp": webp_animation(16383, 16383, webp_lossless(1, 1)),
 }
 
 for name, data in FILES.items():
     (OUT / name).write_bytes(data)
+
+
+def picture(width, height, channels, seed):
+    """Rows of a small picture with edges and gradients, ready for png()."""
+    rows = b""
+    for y in range(height):
+        rows += b"\0"
+        for x in range(width):
+            v = [(x * 255 // width + seed * 40) & 255, (y * 255 // height) ^ (seed * 16), 255 if (x + y) % 5 else 40,
+                 (x * 16 + y * 8) & 255]
+            rows += bytes(v[:channels] if channels != 1 else v[:1])
+    return rows
+
+
+# Each made from the 16 x 12 sources below: "@rgb", "@rgba", "@grey", the
+# frames "@f0" to "@f2", a JPEG "@turned" with EXIF orientation 6; "@out" is the seed.
+ENCODED = {
+    "webp-lossy.webp": ["cwebp", "-quiet", "-q", "80", "@rgb", "-o", "@out"],
+    "webp-lossy-alpha.webp": ["cwebp", "-quiet", "-q", "80", "@rgba", "-o", "@out"],
+    "webp-lossless.webp": ["cwebp", "-quiet", "-lossless", "@rgba", "-o", "@out"],
+    "webp-exif-6.webp": ["cwebp", "-quiet", "-metadata", "exif", "@turned", "-o", "@out"],
+    "webp-animated.webp": ["img2webp", "-loop", "2", "-lossy", "-d", "50", "@f0", "-lossless", "@f1", "@f2", "-o", "@out"],
+    "gif-palette.gif": ["convert", "@rgb", "gif:@out"],
+    "gif-transparent.gif": ["convert", "@rgba", "-alpha", "on", "gif:@out"],
+    "gif-interlaced.gif": ["convert", "@rgb", "-interlace", "GIF", "gif:@out"],
+    "gif-animated.gif": ["convert", "-delay", "5", "@f0", "@f1", "@f2", "-loop", "0", "-layers", "Optimize", "gif:@out"],
+    "gif-disposed.gif": ["convert", "-dispose", "Background", "-delay", "5", "@f0", "-dispose", "Previous", "@f1",
+                         "-page", "+3+2", "@grey", "gif:@out"],
+    "heic-420.heic": ["heif-enc", "-q", "50", "@rgb", "-o", "@out"],
+    "heic-422.heic": ["heif-enc", "-q", "50", "-p", "chroma=422", "@rgb", "-o", "@out"],
+    "heic-444.heic": ["heif-enc", "-q", "50", "-p", "chroma=444", "@rgb", "-o", "@out"],
+    "heic-monochrome.heic": ["heif-enc", "-q", "50", "@grey", "-o", "@out"],
+    "heic-alpha.heic": ["heif-enc", "-q", "50", "@rgba", "-o", "@out"],
+    "heic-two-images.heic": ["heif-enc", "-q", "50", "@rgb", "@grey", "-o", "@out"],
+    "avif-420.avif": ["avifenc", "-s", "10", "-y", "420", "@rgb", "@out"],
+    "avif-444.avif": ["heif-enc", "-A", "-q", "50", "@rgb", "-o", "@out"],
+    "avif-10bit-420.avif": ["avifenc", "-s", "10", "-d", "10", "-y", "420", "@rgb", "@out"],
+    "avif-12bit-444-alpha.avif": ["avifenc", "-s", "10", "-d", "12", "-y", "444", "@rgba", "@out"],
+    "avif-monochrome.avif": ["avifenc", "-s", "10", "-y", "400", "@grey", "@out"],
+    "avif-lossless.avif": ["avifenc", "-s", "10", "-l", "@rgb", "@out"],
+    "jxl-lossless.jxl": ["cjxl", "-d", "0", "@rgba", "@out"],
+    "jxl-lossy.jxl": ["cjxl", "-d", "2", "@rgb", "@out"],
+    "jxl-grey.jxl": ["cjxl", "-d", "0", "@grey", "@out"],
+    "jxl-orientation-6.jxl": ["cjxl", "-d", "0", "--lossless_jpeg=0", "@turned", "@out"],
+    "jxl-animated.jxl": ["cjxl", "-d", "0", "@gif-animated.gif", "@out"],
+}
+
+
+def patched(data, at, value):
+    return data[:at] + value + data[at + len(value):]
+
+
+# Damaged on purpose, from the files above.
+DAMAGED = {
+    "gif-screen-huge.gif": ("gif-palette.gif", lambda d: patched(d, 6, b"\xff\xff\xff\xff")),
+    "gif-no-trailer.gif": ("gif-animated.gif", lambda d: d[:-1]),
+    "gif-cut.gif": ("gif-animated.gif", lambda d: d[:len(d) * 2 // 3]),
+    "gif-no-colours.gif": ("gif-palette.gif", lambda d: patched(d, 10, bytes([d[10] & 0x7F]))),
+    "webp-cut.webp": ("webp-lossless.webp", lambda d: d[:len(d) // 2]),
+    "heic-cut.heic": ("heic-420.heic", lambda d: d[:len(d) * 3 // 4]),
+    "avif-cut.avif": ("avif-420.avif", lambda d: d[:len(d) * 3 // 4]),
+    "jxl-cut.jxl": ("jxl-lossy.jxl", lambda d: d[:len(d) // 2]),
+}
+
+with tempfile.TemporaryDirectory() as folder:
+    tmp = Path(folder)
+    sources = {"rgb": png(16, 12, 2, 8, picture(16, 12, 3, 0)), "rgba": png(16, 12, 6, 8, picture(16, 12, 4, 1)),
+               "grey": png(16, 12, 0, 8, picture(16, 12, 1, 2))}
+    sources.update({f"f{k}": png(16, 12, 2, 8, picture(16, 12, 3, 3 + k)) for k in range(3)})
+    for name, data in sources.items():
+        (tmp / f"{name}.png").write_bytes(data)
+    jpeg = tmp / "plain.jpg"
+    subprocess.run(["convert", tmp / "rgb.png", jpeg], check=True)
+    turned = jpeg.read_bytes()
+    app1 = b"Exif\0\0" + exif(6)
+    (tmp / "turned.jpg").write_bytes(turned[:2] + b"\xff\xe1" + struct.pack(">H", len(app1) + 2) + app1 + turned[2:])
+    for name, command in ENCODED.items():
+        def place(argument):
+            if argument.startswith("gif:@"):
+                return "gif:" + place(argument[4:])
+            if argument == "@out":
+                return str(OUT / name)
+            if argument == "@turned":
+                return str(tmp / "turned.jpg")
+            if argument.startswith("@") and argument.endswith(".gif"):
+                return str(OUT / argument[1:])
+            return str(tmp / f"{argument[1:]}.png") if argument.startswith("@") else argument
+        subprocess.run([place(a) for a in command], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+for name, (source, damage) in DAMAGED.items():
+    (OUT / name).write_bytes(damage((OUT / source).read_bytes()))

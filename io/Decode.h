@@ -39,6 +39,7 @@ struct DecodeRequest {
   DecodeLimits limits;
   CancelCheck cancel;
   ScaleRequest scale;
+  int32_t frame = 0;  // of an animation, counting from 0; a still image has frame 0 only
   bool Cancelled() const { return cancel && cancel(); }
 };
 

@@ -10,6 +10,11 @@ namespace gm::io {
 extern const Codec kPngCodec;
 extern const Codec kJpegCodec;
 extern const Codec kTiffCodec;
+extern const Codec kWebpCodec;
+extern const Codec kGifCodec;
+extern const Codec kHeicCodec;
+extern const Codec kAvifCodec;
+extern const Codec kJxlCodec;
 
 namespace {
 
@@ -17,6 +22,11 @@ const Codec* const kCodecs[] = {
     &kPngCodec,
     &kJpegCodec,
     &kTiffCodec,
+    &kWebpCodec,
+    &kGifCodec,
+    &kHeicCodec,
+    &kAvifCodec,
+    &kJxlCodec,
 };
 
 std::string Lower(std::string_view s) {
@@ -99,12 +109,19 @@ std::string AlphaExtensions() {
   });
 }
 
+const Codec& SniffSource(Source& source) {
+  const std::span<const uint8_t> head = source.Head(kSniffBytes);
+  if (head.empty()) throw Error(source.Name(), "the file is empty");
+  const Codec* codec = SniffFormat(head);
+  if (!codec) throw Error(source.Name(), "not a " + ReadableTitles() + " image");
+  return *codec;
+}
+
 Image Decode(Source& source, const DecodeRequest& request) {
   try {
-    const std::span<const uint8_t> head = source.Head(kSniffBytes);
-    if (head.empty()) throw Error(source.Name(), "the file is empty");
-    const Codec* codec = SniffFormat(head);
-    if (!codec) throw Error(source.Name(), "not a " + ReadableTitles() + " image");
+    const Codec* codec = &SniffSource(source);
+    if (!codec->decode) return FrameOf(*codec->frames(source, request), source.Name(), request);
+    if (request.frame > 0 && !codec->frames) throw Error(source.Name(), "the image has only one frame");
     return codec->decode(source, request);
   } catch (const Cancelled&) {
     throw;

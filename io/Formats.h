@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/Animation.h"
 #include "io/Decode.h"
 #include "io/Image.h"
 #include "io/Source.h"
@@ -30,11 +31,16 @@ struct Codec {
   bool (*sniff)(std::span<const uint8_t> head);
   // Grey becomes R = G = B, deeper samples 8-bit by rounding, associated
   // alpha unassociated, other alpha as stored; the EXIF orientation is
-  // noted, not applied.
+  // noted, not applied. Null when `frames` decodes every file.
   Image (*decode)(Source& source, const DecodeRequest& request);
   // Writes to an open descriptor; `file` names it in errors. Null for a
   // format that is only read. `grey` when every pixel has R = G = B.
   void (*encode)(const Image& image, bool grey, int fd, const std::string& file, const EncodeRequest& request);
+  // Formats with animations: a reader of the file's frames, once its header
+  // is read. Null for a file `decode` reads as a still image, which then
+  // reads the source from its start.
+  std::unique_ptr<FrameReader> (*frames)(Source& source, const DecodeRequest& request) = nullptr;
+  int32_t maxSide = 0;  // the most pixels a side the format can hold; 0 for no limit below the filter's
 };
 
 // How many leading bytes every format's sniff needs at most.
@@ -45,14 +51,18 @@ const Codec* SniffFormat(std::span<const uint8_t> head);
 // By --format's name or an extension, case-insensitive; writable formats only.
 const Codec* CodecNamed(std::string_view name);
 const Codec* CodecForPath(const std::string& path);
-// "PNG, JPEG or TIFF"; ".png, .jpg, .jpeg, .tif or .tiff"; "png, jpeg or tiff".
+// "PNG, JPEG or TIFF"; ".png, .jpg, .jpeg, .tif or .tiff"; "png, jpeg or tiff", and so on.
 std::string ReadableTitles();
 std::string WritableExtensions();
 std::string WritableNames();
 // ".png or .tif": the first extension of each format that keeps alpha.
 std::string AlphaExtensions();
 
-// Decodes by content, whatever the extension says.
+// The format of a source by its first bytes; an empty file or one of no
+// format the table knows is an Error.
+const Codec& SniffSource(Source& source);
+// Decodes by content, whatever the extension says; frame `request.frame`
+// of an animation.
 Image Decode(Source& source, const DecodeRequest& request);
 // A file by name; "-" is standard input.
 Image DecodeFile(const std::string& path, const DecodeRequest& request);

@@ -1,8 +1,22 @@
 # Debian packages each job needs; sourced by the scripts.
 # scdoc writes the manual page; man (man-db) checks that it renders cleanly.
 GM_BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev pkg-config scdoc)
-# strace shows the tests that a new file is synced before its rename.
-GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev valgrind man-db strace)
+# The image formats read through their own libraries (and WebP written), one
+# -dev package a line, so that a cross build can take each for its own machine.
+GM_FORMAT_PACKAGES=(
+  libwebp-dev
+  libgif-dev
+  libheif-dev
+  libjxl-dev
+)
+GM_BUILD_PACKAGES+=("${GM_FORMAT_PACKAGES[@]}")
+# The tests make files of those formats with the formats' own encoders and
+# decode them with their own decoders: cwebp, dwebp and img2webp; ImageMagick
+# for GIF; heif-enc; avifenc, for 10- and 12-bit AVIF (Debian's heif-enc
+# aborts on 10-bit 4:2:0 and 4:4:4); cjxl and djxl. strace shows the tests
+# that a new file is synced before its rename.
+GM_FORMAT_TOOLS=(webp imagemagick libheif-examples libavif-bin libjxl-tools)
+GM_TEST_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_FORMAT_TOOLS[@]}" clang libclang-rt-14-dev valgrind man-db strace)
 # The CPU emulator that runs the Win32 module (label win32).
 GM_TEST_PACKAGES+=(libunicorn-dev)
 # The Windows modules: mingw-w64 cross compilers, GoogleTest sources to build
@@ -17,5 +31,6 @@ GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
 GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
-# GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)
+# libvips's vips, whose decode of an AVIF the tool's is held to; the
+# encoders that make the WebP and AVIF photos; GNU time for peak memory.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a libvips-tools webp libavif-bin time)

@@ -355,6 +355,7 @@ TEST(CliEncode, LosslessRoundTripsKeepEveryPixelAndPickGreyscaleWhenTheyCan) {
       {"greyA.png", gm::io::CodecNamed("png"), true, 4},    {"rgba.png", gm::io::CodecNamed("png"), false, 4},
       {"colour.tif", gm::io::CodecNamed("tiff"), false, 3}, {"grey.tif", gm::io::CodecNamed("tiff"), true, 3},
       {"greyA.tif", gm::io::CodecNamed("tiff"), true, 4},   {"rgba.tif", gm::io::CodecNamed("tiff"), false, 4},
+      {"colour.webp", gm::io::CodecNamed("webp"), false, 3}, {"rgba.webp", gm::io::CodecNamed("webp"), false, 4},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -376,7 +377,8 @@ TEST(CliEncode, LosslessRoundTripsKeepEveryPixelAndPickGreyscaleWhenTheyCan) {
     EXPECT_EQ(back.channels, image.channels) << c.name;
     EXPECT_EQ(back.pixels, image.pixels) << c.name;
 
-    int stored = 0;  // colour samples per pixel in the file
+    int stored = 0;  // colour samples per pixel in the file; WebP has no greyscale
+    if (c.format == gm::io::CodecNamed("webp")) continue;
     if (c.format == gm::io::CodecNamed("png")) {
       const std::string bytes = clitest::ReadFile(path);
       const int type = static_cast<uint8_t>(bytes[25]);  // IHDR colour type

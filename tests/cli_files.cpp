@@ -383,6 +383,22 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   return result;
 }
 
+bool RunProgram(const std::vector<std::string>& argv) {
+  std::vector<std::string> all = argv;
+  std::vector<char*> pointers;
+  for (auto& a : all) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  return spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;

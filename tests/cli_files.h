@@ -97,6 +97,10 @@ struct Streams {
 };
 RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
 
+// Runs another program (an encoder, a format's own decoder) found on the
+// path, its output discarded; true when it ran and exited with 0.
+bool RunProgram(const std::vector<std::string>& argv);
+
 // Through the tool's own codecs, for tests about what happens after a file
 // is read or before it is written.
 void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format = gm::io::CodecNamed("png"));

@@ -26,8 +26,8 @@ const std::map<std::string, std::string> kRefused = {
     // Corrupt fax strips: with errors ignored they used to become white.
     {"testfax3_bug_513.tiff", "corrupt"},
     {"testfax3_bug54_1dnoEOL.tif", "corrupt"},
-    {"LICENSE.md", "not a PNG, JPEG or TIFF image"},
-    {"README.txt", "not a PNG, JPEG or TIFF image"},
+    {"LICENSE.md", "or JPEG XL image"},
+    {"README.txt", "or JPEG XL image"},
 };
 
 std::vector<std::string> FolderFiles() {

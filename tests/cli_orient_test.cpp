@@ -176,7 +176,20 @@ TEST(Orient, JpegAndTiffCarryTheirOrientationToo) {
       clitest::WriteTiff(path, s);
     };
   };
+  // Made from such a JPEG: cjxl takes its orientation into the JPEG XL
+  // header; cwebp and heif-enc keep its EXIF block, which WebP files go by
+  // and HEIF files do not.
+  auto from = [&](std::vector<std::string> command) {  // "JPG" the JPEG, "OUT" the file made
+    return [&jpeg, command](const std::string& path) mutable {
+      jpeg(ExifBlock(6, true, true))(path + ".jpg");
+      for (std::string& a : command) a = a == "JPG" ? path + ".jpg" : a == "OUT" ? path : a;
+      ASSERT_TRUE(clitest::RunProgram(command));
+    };
+  };
   const Case cases[] = {
+      {"JPEG XL from a JPEG turned a quarter", 6, from({"cjxl", "-d", "0", "--lossless_jpeg=0", "JPG", "OUT"})},
+      {"HEIC from a JPEG turned a quarter", 1, from({"heif-enc", "-q", "90", "JPG", "-o", "OUT"})},
+      {"WebP from a JPEG turned a quarter", 6, from({"cwebp", "-quiet", "-metadata", "exif", "JPG", "-o", "OUT"})},
       {"JPEG, turned a quarter", 6, jpeg(ExifBlock(6, true, true))},
       {"JPEG, mirrored", 2, jpeg(ExifBlock(2, false, true))},
       {"JPEG, damaged block", 1, jpeg(ExifBlock(6, true, true).substr(0, 20))},

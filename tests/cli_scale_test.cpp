@@ -152,45 +152,63 @@ TEST(ScaledDecode, MemoryLimitCountsWhatIsHeld) {
   }
 }
 
-// Shrinking on load (the JPEG library's DCT scaling, then averaging) against
-// decoding at full size and averaging: the sample photos at quality 90.
-TEST(ScaledDecode, JpegShrinkOnLoadStaysCloseToTheFullSizeDecode) {
+// Shrinking on load (the JPEG library's DCT scaling, then averaging; the
+// WebP library's own rescaler) against decoding at full size and averaging:
+// the sample photos as JPEG at quality 90 and as (lossless) WebP.
+TEST(ScaledDecode, ShrinkOnLoadStaysCloseToTheFullSizeDecode) {
+  struct Format {
+    const char* name;
+    std::function<void(const std::string&, const Image&)> write;
+    double least, most;  // mean difference in levels the README gives, with a little room
+    int largest;
+  };
+  const Format formats[] = {
+      {"JPEG",
+       [](const std::string& path, const Image& photo) {
+         clitest::WriteJpeg(path, photo.width, photo.height, 3, {photo.pixels.begin(), photo.pixels.end()}, false, 90);
+       },
+       0.5, 2.0, 64},
+      {"WebP", [](const std::string& path, const Image& photo) { clitest::Save(photo, path, gm::io::CodecNamed("webp")); },
+       0.01, 0.2, 1},
+  };
   TempDir dir;
-  double sum = 0;
-  uint64_t count = 0;
-  int largest = 0;
-  for (const char* sample : {"coffee.png", "astronaut.png"}) {
-    const Image photo = DecodeFile(std::string(GM_SOURCE_DIR) + "/samples/" + sample, {DecodeLimits{}, {}});
-    const std::string path = dir / "photo.jpg";
-    clitest::WriteJpeg(path, photo.width, photo.height, 3, {photo.pixels.begin(), photo.pixels.end()}, false, 90);
-    const Image full = DecodeFile(path, {DecodeLimits{}, {}});
-    for (int32_t width : {40, 80, 160, 240, 320}) {
-      const ScaleRequest request{width, false};
-      const Image shrunk = DecodeFile(path, {DecodeLimits{}, {}, request});
-      const Image reference = gm::io::AreaScale(full, *request.Resolve(photo.width, photo.height));
-      ASSERT_EQ(shrunk.width, reference.width);
-      ASSERT_EQ(shrunk.height, reference.height);
-      int caseLargest = 0;
-      double caseSum = 0;
-      for (size_t i = 0; i < shrunk.pixels.size(); ++i) {
-        const int d = std::abs(shrunk.pixels[i] - reference.pixels[i]);
-        caseSum += d;
-        caseLargest = std::max(caseLargest, d);
+  for (const Format& format : formats) {
+    double sum = 0;
+    uint64_t count = 0;
+    int largest = 0;
+    for (const char* sample : {"coffee.png", "astronaut.png"}) {
+      const Image photo = DecodeFile(std::string(GM_SOURCE_DIR) + "/samples/" + sample, {DecodeLimits{}, {}});
+      const std::string path = dir / "photo";
+      format.write(path, photo);
+      const Image full = DecodeFile(path, {DecodeLimits{}, {}});
+      for (int32_t width : {40, 80, 160, 240, 320}) {
+        const ScaleRequest request{width, false};
+        const Image shrunk = DecodeFile(path, {DecodeLimits{}, {}, request});
+        const Image reference = gm::io::AreaScale(full, *request.Resolve(photo.width, photo.height));
+        ASSERT_EQ(shrunk.width, reference.width);
+        ASSERT_EQ(shrunk.height, reference.height);
+        int caseLargest = 0;
+        double caseSum = 0;
+        for (size_t i = 0; i < shrunk.pixels.size(); ++i) {
+          const int d = std::abs(shrunk.pixels[i] - reference.pixels[i]);
+          caseSum += d;
+          caseLargest = std::max(caseLargest, d);
+        }
+        std::printf("%s %s to %d wide: mean %.2f, largest %d levels\n", format.name, sample, width,
+                    caseSum / static_cast<double>(shrunk.pixels.size()), caseLargest);
+        sum += caseSum;
+        largest = std::max(largest, caseLargest);
+        count += shrunk.pixels.size();
       }
-      std::printf("%s to %d wide: mean %.2f, largest %d levels\n", sample, width,
-                  caseSum / static_cast<double>(shrunk.pixels.size()), caseLargest);
-      sum += caseSum;
-      largest = std::max(largest, caseLargest);
-      count += shrunk.pixels.size();
     }
+    const double mean = sum / static_cast<double>(count);
+    std::printf("%s shrunk on load against the full-size decode: mean %.2f, largest %d levels\n", format.name, mean,
+                largest);
+    // A decode at full size would agree exactly.
+    EXPECT_GT(mean, format.least) << format.name;
+    EXPECT_LT(mean, format.most) << format.name;
+    EXPECT_LE(largest, format.largest) << format.name;
   }
-  const double mean = sum / static_cast<double>(count);
-  std::printf("shrink on load against the full-size decode: mean %.2f, largest %d levels\n", mean, largest);
-  // The figures the README gives, with a little room; a decode at full size
-  // would agree exactly.
-  EXPECT_GT(mean, 0.5);
-  EXPECT_LT(mean, 2.0);
-  EXPECT_LE(largest, 64);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,9 +70,11 @@ TEST(CliStreams, InputAloneOutsideATerminalPrintsWhatTextPrints) {
 }
 
 // The art on a pseudo-terminal of a known width; standard error goes to a
-// file so that only the art is on the screen.
+// file so that only the art is on the screen. Ctrl-C comes once the screen
+// so far makes `interrupt` true.
 std::string ArtOnTerminal(const std::string& input, unsigned short columns, const char* columnsVariable,
-                          const std::string& errPath) {
+                          const std::string& errPath,
+                          const std::function<bool(const std::string&)>& interrupt = nullptr) {
   std::string program = GM_GLYPHMOSAIC, in = input;
   char* argv[] = {program.data(), in.data(), nullptr};
   std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
@@ -98,6 +101,7 @@ std::string ArtOnTerminal(const std::string& input, unsigned short columns, cons
     const ssize_t n = ::read(terminal, buffer, sizeof buffer);
     if (n <= 0) break;  // the child has gone and closed the terminal
     screen.append(buffer, static_cast<size_t>(n));
+    if (interrupt && interrupt(screen)) ::kill(pid, SIGINT);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -124,10 +128,48 @@ TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
   }
 }
 
+// Each frame is drawn over the last, the cursor hidden meanwhile; Ctrl-C
+// ends the show with the cursor shown again below the art.
+TEST(CliStreams, AnAnimationPlaysAtTheTerminalUntilCtrlC) {
+  TempDir dir;
+  std::vector<std::string> make = {"convert", "-delay", "5", "-loop", "0"};
+  for (uint32_t k = 0; k < 3; ++k) {
+    make.push_back(dir / std::string("f").append(std::to_string(k)).append(".png"));
+    Save(clitest::Picture(96, 48, 3, 40 + k), make.back());
+  }
+  make.push_back(std::string("gif:").append(dir / "anim"));
+  ASSERT_TRUE(clitest::RunProgram(make));
+  std::set<std::string> frames;
+  for (const char* k : {"1", "2", "3"}) frames.insert(clitest::TextOf({"--frame", k, "--columns", "12", dir / "anim"}));
+  ASSERT_EQ(frames.size(), 3u);
+
+  // Drawn over four times: once round and into the second round.
+  const std::string up = "\x1b[4A", hide = "\x1b[?25l", show = "\x1b[?25h";
+  std::string screen = ArtOnTerminal(dir / "anim", 12, nullptr, dir / "err", [&](const std::string& s) {
+    size_t draws = 0;
+    for (size_t at = s.find(up); at != std::string::npos; at = s.find(up, at + 1)) ++draws;
+    return draws == 4;
+  });
+  const size_t hidden = screen.find(hide);
+  ASSERT_NE(hidden, std::string::npos) << screen;
+  ASSERT_EQ(screen.rfind(show), screen.size() - show.size()) << screen;
+  screen.erase(screen.size() - show.size());
+  screen.erase(hidden, hide.size());
+  std::set<std::string> seen;
+  size_t shown = 0;
+  for (size_t at = 0, next = 0; at <= screen.size(); at = next + up.size(), ++shown) {
+    next = std::min(screen.find(up, at), screen.size());
+    seen.insert(screen.substr(at, next - at));
+  }
+  EXPECT_EQ(seen, frames);
+  EXPECT_GE(shown, 5u);
+}
+
 TEST(CliStreams, StandardInputInEveryFormat) {
   TempDir dir;
   const Image picture = clitest::Picture(70, 50, 3, 23);
-  const gm::io::Codec* const formats[] = {gm::io::CodecNamed("png"), gm::io::CodecNamed("jpeg"), gm::io::CodecNamed("tiff")};
+  const gm::io::Codec* const formats[] = {gm::io::CodecNamed("png"), gm::io::CodecNamed("jpeg"), gm::io::CodecNamed("tiff"),
+                                          gm::io::CodecNamed("webp")};
   for (const auto format : formats) {
     SCOPED_TRACE(format->title);
     Save(picture, dir / "in", format);
@@ -159,7 +201,7 @@ TEST(CliStreams, StandardInputFailuresNameIt) {
   };
   const Case cases[] = {
       {&tiff, {"--max-memory", "100K", "-"}, 2, "standard input: a TIFF image read as a stream must fit in memory"},
-      {&text, {"-"}, 2, "standard input: not a PNG, JPEG or TIFF"},
+      {&text, {"-"}, 2, "standard input: not a PNG, JPEG, TIFF, WebP"},
       {&empty, {"-"}, 2, "standard input: the file is empty"},
       {&truncated, {"-"}, 2, "standard input: "},
       // Found after the decode, by the tool, not the decoder.
