@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -59,6 +60,12 @@ class Screen {
   bool hidden_ = false;
 };
 
+// Ctrl-C is how a show ends; SIGTERM and SIGHUP still say they stopped it.
+int Stopped(const ToolIO& io) {
+  const int signal = io.stopSignal ? io.stopSignal() : 0;
+  return signal && signal != SIGINT ? 128 + signal : kExitOk;
+}
+
 std::string Up(const std::string& art) {
   const auto lines = std::count(art.begin(), art.end(), '\n');
   return lines ? "\x1b[" + std::to_string(lines) + "A" : "";
@@ -91,7 +98,7 @@ int PlayFrames(const ToolIO& io, const NextFrame& next, const FrameArt& art, int
                               io::FormatBytes(maxBytes) + " (--max-memory)");
           }
         }
-        if (!screen.WaitUntil(due)) return kExitOk;
+        if (!screen.WaitUntil(due)) return Stopped(io);
         if (!hidden) screen.HideCursor();
         hidden = true;
         screen.Write(Up(shown[onScreen].first) + shown[i].first);
@@ -102,7 +109,7 @@ int PlayFrames(const ToolIO& io, const NextFrame& next, const FrameArt& art, int
     }
   } catch (const Failure& f) {
     // Ctrl-C while a frame was decoded or filtered ends the show too.
-    if (f.ExitCode() == kExitCancelled) return kExitOk;
+    if (f.ExitCode() == kExitCancelled) return Stopped(io);
     throw;
   }
   return kExitOk;
