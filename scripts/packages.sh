@@ -16,7 +16,7 @@ GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
 # that tests can start the tool) and, through multiarch, the arm64 builds of
 # the libraries. A library the tool gains goes into GM_ARM64_LIBRARIES too.
 GM_ARM64_LIBRARIES=(libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev libgtest-dev libbenchmark-dev pkgconf)
-GM_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user qemu-user-binfmt "${GM_ARM64_LIBRARIES[@]/%/:arm64}")
+GM_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user qemu-user-binfmt file "${GM_ARM64_LIBRARIES[@]/%/:arm64}")
 GM_TEST_PACKAGES+=("${GM_ARM64_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
