@@ -276,6 +276,19 @@ TEST(KernelDispatch, PicksTheRequestedOrTheBestSupported) {
     EXPECT_EQ(&PickFitKernel(c.requested), c.expected) << (c.requested ? c.requested : "(unset)");
 }
 
+// A build whose vector variants went missing (the processor family not
+// recognised) would still pass every other test here, on generic alone.
+TEST(KernelDispatch, TheProcessorsBaselineVariantIsBuilt) {
+#if defined(__aarch64__)
+  const char* baseline = "neon";
+#elif defined(__x86_64__)
+  const char* baseline = "sse2";
+#else
+  GTEST_SKIP() << "no vector variant for this processor";
+#endif
+  EXPECT_STREQ(PickFitKernel(baseline).name, baseline);
+}
+
 TEST(KernelDispatch, TheChoiceFollowsTheEnvironment) {
   EXPECT_EQ(&ChosenFitKernel(), &PickFitKernel(std::getenv("GLYPHMOSAIC_KERNEL")));
   EXPECT_TRUE(ChosenFitKernel().supported());
