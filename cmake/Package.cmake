@@ -27,6 +27,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${GM_PROJECT_URL})
 # Library dependencies as dpkg-shlibdeps finds them in the binary.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# CPack would name the build machine's architecture; a cross build names its
+# target's (scripts/release sets DEB_HOST_ARCH to match, for dpkg-shlibdeps).
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+endif()
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME glyphmosaic)
 set(CPACK_DEBIAN_TOOL_FILE_NAME DEB-DEFAULT)

@@ -36,6 +36,9 @@ const FitKernel kKernels[] = {
     {"avx2", FitAvx2, HasAvx2},
     {"avx512", FitAvx512, HasAvx512},
 #endif
+#ifdef GM_FIT_ARM64
+    {"neon", FitNeon, Always},
+#endif
 };
 
 }  // namespace

@@ -27,10 +27,18 @@ GM_TEST_PACKAGES+=("${GM_WINDOWS_PACKAGES[@]}")
 # (batch mode, and with a display under xvfb, keys pressed through XTEST).
 GM_GIMP_PACKAGES=(libgimp2.0-dev gimp libxtst6 xvfb xauth)
 GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
+# The arm64 preset: the cross compiler, qemu (with its binfmt handlers, so
+# that tests can start the tool) and, through multiarch, the arm64 builds of
+# the libraries. A library the tool gains goes into GM_ARM64_LIBRARIES too.
+GM_ARM64_LIBRARIES=(libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev libgtest-dev libbenchmark-dev pkgconf "${GM_FORMAT_PACKAGES[@]}")
+GM_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user qemu-user-binfmt file "${GM_ARM64_LIBRARIES[@]/%/:arm64}")
+GM_TEST_PACKAGES+=("${GM_ARM64_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
-GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
+GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev "${GM_ARM64_PACKAGES[@]}")
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
 # libvips's vips, whose decode of an AVIF the tool's is held to; the
-# encoders that make the WebP and AVIF photos; GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a libvips-tools webp libavif-bin time)
+# encoders that make the WebP and AVIF photos; GNU time for peak memory; the
+# arm64 preset and valgrind to count the variants' instructions on both
+# processors.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a libvips-tools webp libavif-bin time valgrind "${GM_ARM64_PACKAGES[@]}")
