@@ -43,6 +43,10 @@ function(gm_test name)
     GM_SAMPLES_DIR="${PROJECT_SOURCE_DIR}/samples"
     GM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gm_warnings(${name})
+  # Under an emulator the processor, and the emulator's own memory, are not the machine's.
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    target_compile_definitions(${name} PRIVATE GM_EMULATED=1)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 600)
   endif()

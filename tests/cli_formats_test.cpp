@@ -135,7 +135,13 @@ TEST_P(MadeByEncoder, DecodesAsItsOwnDecoderAndDrawsThePngsArt) {
     ASSERT_TRUE(clitest::RunProgram(Expand(l.reference, dir))) << l.name << ": the reference decoder failed";
     reference = clitest::Decode(dir / "ref.png");
   }
+  // Under emulation the reference decoder is the host's, and a lossy decode's
+  // floating point may round otherwise on another processor.
+#ifndef GM_EMULATED
   ExpectSameImage(gm::io::Orient(ours, ours.orientation), reference, l.name);
+#else
+  if (l.lossless) ExpectSameImage(gm::io::Orient(ours, ours.orientation), reference, l.name);
+#endif
   // Recognised by content, whatever the name.
   const std::string art = clitest::TextOf({dir / "out"});
   if (l.lossless) {
