@@ -36,6 +36,10 @@ const FitKernel kKernels[] = {
     {"avx2", FitAvx2, HasAvx2},
     {"avx512", FitAvx512, HasAvx512},
 #endif
+#ifdef GM_FIT_WASM128
+    // Only the SIMD module has it, and only an engine with SIMD loads that.
+    {"wasm128", FitWasm128, Always},
+#endif
 };
 
 }  // namespace

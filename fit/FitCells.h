@@ -104,6 +104,15 @@ uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
   return same;
 }
 
+// For variants that compare a row's bytes with the ones after them as vectors:
+// `same` has bit n set where row byte n + 1 equals row byte n in every row;
+// moved to the later cell's bit, and kept only where both cells are real.
+// Needs 1 <= cells <= 64.
+inline uint64_t RealPairs(uint64_t same, uint32_t cells) {
+  assert(cells >= 1 && cells <= kChunkCells);
+  return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
+}
+
 // Thresholds, scores and draws 1 to kChunkCells cells of one band of 12 rows
 // in a single pass over their pixels. The bounds are the masks' width and
 // the last cell's index: SameAsLeft shifts by cells − 1.

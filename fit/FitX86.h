@@ -1,6 +1,6 @@
 // Steps that the x86 variants compute with the same instructions, kept once.
-// Included only by FitSse2.cpp, FitAvx2.cpp, FitAvx512.cpp and the contract
-// tests, after fit/FitCells.h; like it, everything here has internal linkage,
+// Included only by FitSse2.cpp, FitAvx2.cpp and FitAvx512.cpp, after
+// fit/FitCells.h; like it, everything here has internal linkage,
 // so each variant compiles its own copy for its own instruction set.
 #pragma once
 
@@ -9,7 +9,6 @@
 #include <immintrin.h>
 #endif
 
-#include <cassert>
 #include <cstdint>
 
 #include "fit/FitCells.h"
@@ -24,14 +23,6 @@ inline __m128i MaxByte(__m128i v) {
   v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
   v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
   return _mm_max_epu8(v, _mm_srli_si128(v, 1));
-}
-
-// `same` has bit n set where row byte n + 1 equals row byte n in every row;
-// moved to the later cell's bit, and kept only where both cells are real.
-// Needs 1 <= cells <= 64.
-inline uint64_t RealPairs(uint64_t same, uint32_t cells) {
-  assert(cells >= 1 && cells <= kChunkCells);
-  return (same << 1) & ((uint64_t{1} << (cells - 1) << 1) - 1) & ~uint64_t{1};
 }
 
 // One group of 8 pixels from the widening table: value where the bit is

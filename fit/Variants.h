@@ -1,6 +1,6 @@
 // The fast variants' entry points, for the variant table in Dispatch.cpp.
-// GM_FIT_X86 comes from fit/CMakeLists.txt, which builds the x86 variants
-// only when it defines it.
+// GM_FIT_X86 and GM_FIT_WASM128 come from fit/CMakeLists.txt, which builds
+// each instruction set's variants only when it defines its name.
 #pragma once
 
 #include <cstdint>
@@ -10,4 +10,7 @@ void FitGeneric(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowByt
 void FitSse2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
 void FitAvx2(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
 void FitAvx512(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
+#endif
+#ifdef GM_FIT_WASM128
+void FitWasm128(uint8_t* pixels, uint32_t width, uint32_t height, int32_t rowBytes);
 #endif

@@ -5,9 +5,6 @@
 #include <cstdint>
 
 #include "fit/FitCells.h"
-#ifdef __SSE2__
-#include "fit/FitX86.h"
-#endif
 
 namespace {
 
@@ -32,10 +29,8 @@ TEST(KernelContract, RepeatMasksAtTheEndsOfTheRange) {
   const Case cases[] = {{1, 0}, {2, 0b10}, {63, (~uint64_t{0} >> 1) & ~uint64_t{1}}, {64, ~uint64_t{1}}};
   for (const Case& c : cases) {
     EXPECT_EQ(SameAsLeftScalar(Uniform(), c.cells), c.repeats) << c.cells;
-#ifdef __SSE2__
     // Bit n of the vector compare says cell n + 1 repeats cell n.
     EXPECT_EQ(RealPairs(~uint64_t{0}, c.cells), c.repeats) << c.cells;
-#endif
   }
 }
 
@@ -47,9 +42,7 @@ TEST(KernelContract, ChunksOutsideOneTo64CellsStopInDebugBuilds) {
   for (const uint32_t cells : {0u, kChunkCells + 1}) {
     EXPECT_DEATH(SameAsLeftScalar(Uniform(), cells), "cells") << cells;
     EXPECT_DEATH(FitChunk<NoSteps>(GetFitTables(), pixels[0], kCellBytes, cells, pixels[0], 0), "cells") << cells;
-#ifdef __SSE2__
     EXPECT_DEATH(RealPairs(~uint64_t{0}, cells), "cells") << cells;
-#endif
   }
 #endif
 }

@@ -1,0 +1,140 @@
+// The WebAssembly module's C interface. JavaScript (web/glyphmosaic.js) asks
+// for an input image, writes its pixels where this side says, runs it, and
+// reads the results back. The run is the tool's: the filter's entry point
+// called through every phase by the built-in host. One run at a time; its
+// results stay until the next.
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "entry/Entry.h"
+#include "fit/Kernels.h"
+#include "host/FilterHost.h"
+#include "product/Product.h"
+
+#define GM_EXPORT(name) extern "C" __attribute__((export_name(#name)))
+
+// The loader's own import: how far the filter has got, 0 to 1.
+extern "C" void gm_progress(double fraction);
+
+namespace {
+
+// The tool's limit on either side of an image.
+constexpr int32_t kMaxSide = 2'000'000;
+
+struct State {
+  gm::Image input;
+  gm::Image output;
+  std::string error;
+  std::string kernels;
+};
+
+State& Current() {
+  static State state;
+  return state;
+}
+
+// A failure for the person who asked: one line, without the file name,
+// which only the caller knows.
+struct Refusal : std::exception {
+  std::string line;
+  explicit Refusal(std::string l) : line(std::move(l)) {}
+  const char* what() const noexcept override { return line.c_str(); }
+};
+
+std::string RectText(const VRect& r) {
+  return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) + "," +
+         std::to_string(r.right);
+}
+
+void Filter(gm::Image& image, const std::optional<VRect>& rect) {
+  gm::host::RunOptions run;
+  run.filterRect = rect;
+  // The plug-in counts its total per colour plane but steps once per tile
+  // row, so its last call reports a third.
+  run.progress = [](int32_t done, int32_t total) {
+    gm_progress(total > 0 ? std::min(1.0, 3.0 * done / total) : 1.0);
+  };
+  gm::host::FilterHost host(&PluginMain);
+  const gm::host::RunReport report = host.Run(image, run);
+  if (report.hostError != noErr) {
+    throw Refusal("the host refused the filter's request, result " + std::to_string(report.hostError));
+  }
+  if (report.result != noErr) throw Refusal("the filter reported result " + std::to_string(report.result));
+}
+
+// Runs `work`, keeping its failure as the error line; 0 on success, -1 on failure.
+template <typename Work>
+int Guarded(Work work) {
+  State& s = Current();
+  s.error.clear();
+  try {
+    work(s);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    s.error = "out of memory";
+  } catch (const std::exception& e) {
+    s.error = e.what();
+  }
+  return -1;
+}
+
+}  // namespace
+
+// Room for the next run's image, `channels` 3 (RGB) or 4 (RGBA) samples of
+// 8 bits per pixel, rows packed; null when refused.
+GM_EXPORT(gm_input) uint8_t* gm_input(int32_t width, int32_t height, int32_t channels) {
+  uint8_t* pixels = nullptr;
+  Guarded([&](State& s) {
+    s.input = {};
+    s.output = {};
+    if (channels != 3 && channels != 4) throw Refusal("has " + std::to_string(channels) + " channels; 3 or 4 wanted");
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
+      throw Refusal("is " + std::to_string(width) + "x" + std::to_string(height) +
+                    " pixels; each side must be 1 to 2000000");
+    }
+    s.input = gm::Image(width, height, channels);
+    pixels = s.input.pixels.data();
+  });
+  return pixels;
+}
+
+// Filters the input image within rect (the whole image when bottom is 0).
+GM_EXPORT(gm_run) int gm_run(int32_t top, int32_t left, int32_t bottom, int32_t right) {
+  return Guarded([&](State& s) {
+    gm::Image image = std::move(s.input);
+    if (image.pixels.empty()) throw Refusal("no image to filter");
+    std::optional<VRect> rect;
+    if (bottom != 0) {
+      rect = VRect{top, left, bottom, right};
+      if (top < 0 || left < 0 || bottom <= top || right <= left) {
+        throw Refusal("rect " + RectText(*rect) + ": bottom must exceed top and right must exceed left, all from 0");
+      }
+      if (bottom > image.height || right > image.width) {
+        throw Refusal("rect " + RectText(*rect) + " reaches outside the " + std::to_string(image.width) + "x" +
+                      std::to_string(image.height) + " image");
+      }
+    }
+    Filter(image, rect);
+    s.output = std::move(image);
+  });
+}
+
+GM_EXPORT(gm_error) const char* gm_error() { return Current().error.c_str(); }
+GM_EXPORT(gm_output_pixels) const uint8_t* gm_output_pixels() { return Current().output.pixels.data(); }
+GM_EXPORT(gm_output_width) int32_t gm_output_width() { return Current().output.width; }
+GM_EXPORT(gm_output_height) int32_t gm_output_height() { return Current().output.height; }
+GM_EXPORT(gm_output_channels) int32_t gm_output_channels() { return Current().output.channels; }
+GM_EXPORT(gm_version) const char* gm_version() { return GM_VERSION; }
+
+// The kernel variant the filter runs, and all that this module has, by name.
+GM_EXPORT(gm_kernel) const char* gm_kernel() { return ChosenFitKernel().name; }
+GM_EXPORT(gm_kernels) const char* gm_kernels() {
+  std::string& names = Current().kernels;
+  names.clear();
+  for (const FitKernel& k : FitKernels()) names += std::string(names.empty() ? "" : ",") + k.name;
+  return names.c_str();
+}
