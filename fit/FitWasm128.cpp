@@ -9,8 +9,8 @@
 
 namespace {
 
-// 16 pixels from 48 bytes (a, b, c), one sample of each per lane, so that
-// lane p holds pixel p. `second` may be zero past a single group's 24 bytes.
+// 16 pixels from 48 bytes (a, b, c) as three planes, lane p holding pixel p.
+// A single group passes zeros for the bytes past its 24.
 struct Planes {
   v128_t r, g, b;
 };
