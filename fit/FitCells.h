@@ -104,7 +104,6 @@ uint64_t SameAsLeftScalar(const CellRows& rows, uint32_t cells) {
   return same;
 }
 
-// For variants that compare a row's bytes with the ones after them as vectors:
 // `same` has bit n set where row byte n + 1 equals row byte n in every row;
 // moved to the later cell's bit, and kept only where both cells are real.
 // Needs 1 <= cells <= 64.

@@ -1,7 +1,7 @@
 // Steps that the x86 variants compute with the same instructions, kept once.
 // Included only by FitSse2.cpp, FitAvx2.cpp and FitAvx512.cpp, after
-// fit/FitCells.h; like it, everything here has internal linkage,
-// so each variant compiles its own copy for its own instruction set.
+// fit/FitCells.h; like it, everything here has internal linkage, so each
+// variant compiles its own copy for its own instruction set.
 #pragma once
 
 #include <emmintrin.h>

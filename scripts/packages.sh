@@ -12,9 +12,15 @@ GM_TEST_PACKAGES+=("${GM_WINDOWS_PACKAGES[@]}")
 # (batch mode, and with a display under xvfb, keys pressed through XTEST).
 GM_GIMP_PACKAGES=(libgimp2.0-dev gimp libxtst6 xvfb xauth)
 GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
+# The wasm preset: emscripten builds the WebAssembly module; Node runs the
+# package's tests and npm installs their pinned packages (web/package-lock.json),
+# which drive Debian's Chromium for the page's. Where Node comes from elsewhere
+# with npm inside, the scripts ask for Debian's npm only when npm is missing.
+GM_WEB_PACKAGES=(cmake ninja-build emscripten nodejs chromium)
+GM_TEST_PACKAGES+=("${GM_WEB_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
-GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev)
+GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev emscripten nodejs)
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
 # GNU time for peak memory.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time)
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a time "${GM_WEB_PACKAGES[@]}")
