@@ -8,7 +8,8 @@ const SIMD_PROBE = new Uint8Array([
 ]);
 
 const MODULES = { simd: 'glyphmosaic-simd.wasm', baseline: 'glyphmosaic.wasm' };
-const OUTPUT = { text: 1, ansi: 2, html: 4 };
+// The outputs a run can make, as the module numbers them.
+const OUTPUTS = ['text', 'ansi', 'html', 'colours'];
 const loaded = new Map();
 
 /** Whether this engine runs WebAssembly SIMD, and so the faster module. */
@@ -133,11 +134,11 @@ class GlyphMosaic {
   }
 
   /**
-   * One run, every output asked for at once: { image, text, ansi, html }.
-   * options: columns (scale first, so that the art is this many cells
-   * across), rect ({ top, left, bottom, right } in the scaled image's
-   * pixels), text / ansi / html (true for each output wanted), title (the
-   * page's), onProgress (called with 0 to 1 while the filter runs).
+   * One run, every output asked for at once: { image, text, ansi, html,
+   * colours }. options: columns (scale first, so that the art is this many
+   * cells across), rect ({ top, left, bottom, right } in the scaled image's
+   * pixels), text / ansi / html / colours (true for each output wanted),
+   * title (the page's), onProgress (called with 0 to 1 while the filter runs).
    */
   run(image, options = {}) {
     const { data, width, height } = image;
@@ -147,19 +148,26 @@ class GlyphMosaic {
         `glyphmosaic: image.data must be a Uint8Array or Uint8ClampedArray of width x height x 3 or 4 samples (${width}x${height}, ${data?.length} given)`,
       );
     }
+    const { columns = 0, rect = { top: 0, left: 0, bottom: 0, right: 0 } } = options;
+    const numbers = [columns, rect.top, rect.left, rect.bottom, rect.right];
+    if (!numbers.every(Number.isInteger)) throw new TypeError('glyphmosaic: columns and rect take whole numbers');
     const x = this.exports;
     const input = x.gm_input(width, height, channels);
     if (!input) this.fail();
     new Uint8Array(x.memory.buffer, input, data.length).set(data);
-    const r = options.rect ?? { top: 0, left: 0, bottom: 0, right: 0 };
+    const title = new TextEncoder().encode(`${options.title ?? ''}\0`);
+    const titleAt = x.malloc(title.length);
+    new Uint8Array(x.memory.buffer, titleAt, title.length).set(title);
+    const wanted = OUTPUTS.reduce((bits, name, i) => bits | (options[name] ? 1 << i : 0), 0);
     this.imports.onProgress = options.onProgress ?? null;
     try {
-      if (x.gm_run(r.top, r.left, r.bottom, r.right) !== 0) this.fail();
+      if (x.gm_run(...numbers, wanted, titleAt) !== 0) this.fail();
     } finally {
       this.imports.onProgress = null;
+      x.free(titleAt);
     }
     const size = x.gm_output_width() * x.gm_output_height() * x.gm_output_channels();
-    return {
+    const result = {
       image: {
         data: new Uint8Array(x.memory.buffer, x.gm_output_pixels(), size).slice(),
         width: x.gm_output_width(),
@@ -167,11 +175,28 @@ class GlyphMosaic {
         channels: x.gm_output_channels(),
       },
     };
+    OUTPUTS.forEach((name, i) => {
+      if (!options[name]) return;
+      const bytes = new Uint8Array(x.memory.buffer, x.gm_output(i), x.gm_output_size(i));
+      result[name] = name === 'colours' ? bytes.slice() : new TextDecoder().decode(bytes);
+    });
+    return result;
   }
 
   /** The filtered image, the input's channels kept: { data, width, height, channels }. */
   filter(image, { rect, columns } = {}) {
     return this.run(image, { rect, columns }).image;
   }
-}
 
+  /** The art as text; with colour, in 24-bit terminal colour, as `glyphmosaic --text -` writes it. */
+  text(image, { columns, rect, colour, color } = {}) {
+    const ansi = Boolean(colour ?? color);
+    const result = this.run(image, { columns, rect, text: !ansi, ansi });
+    return ansi ? result.ansi : result.text;
+  }
+
+  /** The art as a self-contained page, as `glyphmosaic --html` writes it. */
+  html(image, { columns, rect, title } = {}) {
+    return this.run(image, { columns, rect, title, html: true }).html;
+  }
+}

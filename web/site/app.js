@@ -110,6 +110,7 @@ function showResult(result) {
   const across = lines ? result.text.indexOf('\n') : 0;
   $('caption').textContent = `${state.name}: ${result.picture.width} × ${result.picture.height} pixels, ${across} × ${lines} characters (kernel ${result.kernel}).`;
   for (const id of ['copy', 'png', 'txt', 'html']) $(id).disabled = false;
+  art.dataset.drawn = (Number(art.dataset.drawn) || 0) + 1;
 }
 
 // Runs the filter with the current settings; a change during a run asks for
@@ -224,9 +225,10 @@ async function startCamera() {
       const bitmap = await createImageBitmap(video);
       const frame = await ask('frame', { bitmap, columns: columns() }, [bitmap]);
       if (state.camera !== camera) return;
+      const drawStart = performance.now();
       showArt(frame.text, frame.colours, $('colour').checked);
       camera.frames += 1;
-      camera.workMs += frame.ms;
+      camera.workMs += frame.ms + performance.now() - drawStart;
       const seconds = (performance.now() - camera.since) / 1000;
       art.dataset.frames = camera.frames;
       art.dataset.frameMs = (camera.workMs / camera.frames).toFixed(2);

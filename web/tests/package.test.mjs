@@ -1,0 +1,73 @@
+// The npm package against the native tool: the same pixels in, the same
+// bytes out, whatever module and kernel variant run.
+import assert from 'node:assert/strict';
+import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, join } from 'node:path';
+import { test } from 'node:test';
+
+import { loadPackage, native, readPng, sample, samples, writePng } from './common.mjs';
+
+const scratch = mkdtempSync(join(tmpdir(), 'gm-web-'));
+
+// coffee.png with alpha falling across it, written as RGBA: alpha is kept,
+// colour under it filtered as stored.
+function translucent() {
+  const { data, width, height } = sample('coffee.png');
+  const rgba = new Uint8Array(width * height * 4);
+  for (let p = 0; p < width * height; ++p) {
+    rgba.set(data.subarray(3 * p, 3 * p + 3), 4 * p);
+    rgba[4 * p + 3] = (p % width) * 255 / (width - 1);
+  }
+  const path = join(scratch, 'translucent.png');
+  writeFileSync(path, writePng({ data: rgba, width, height }));
+  return path;
+}
+
+const cases = [
+  { file: join(samples, 'coffee.png') },
+  { file: join(samples, 'coffee.png'), rect: { top: 13, left: 21, bottom: 301, right: 555 } },
+  { file: join(samples, 'astronaut.png'), columns: 57 },
+  { file: join(samples, 'astronaut.png'), columns: 90, rect: { top: 40, left: 16, bottom: 300, right: 500 } },
+  { file: translucent(), columns: 70 },
+];
+
+const args = ({ columns, rect: r }) => [
+  ...(columns ? ['--columns', `${columns}`] : []),
+  ...(r ? ['--rect', `${r.top},${r.left},${r.bottom},${r.right}`] : []),
+];
+
+for (const c of cases) {
+  test(`${c.file} ${args(c).join(' ')}: the tool's bytes`, async () => {
+    const gm = await loadPackage();
+    const image = readPng(readFileSync(c.file));
+    const options = { columns: c.columns, rect: c.rect };
+    const expected = readPng(native('--format', 'png', ...args(c), c.file, '-'));
+    assert.deepEqual(gm.filter(image, options), { ...expected, channels: expected.data.length / (expected.width * expected.height) });
+    assert.equal(gm.text(image, options), native('--text', '-', ...args(c), c.file).toString());
+    assert.equal(gm.text(image, { ...options, colour: true }), native('--colour', '--text', '-', ...args(c), c.file).toString());
+    assert.equal(gm.html(image, { ...options, title: basename(c.file) }), native('--html', '-', ...args(c), c.file).toString());
+  });
+}
+
+test('every kernel variant of both modules draws the same bytes', async () => {
+  const image = sample('astronaut.png');
+  const expected = (await loadPackage()).text(image);
+  for (const simd of [true, false]) {
+    const { kernels } = await loadPackage({ simd });
+    assert.equal(kernels.includes('wasm128'), simd);
+    for (const kernel of kernels) {
+      const gm = await loadPackage({ simd, kernel });
+      assert.equal(gm.kernel, kernel);
+      assert.equal(gm.text(image), expected, `${kernel}${simd ? '' : ' without SIMD'}`);
+    }
+  }
+});
+
+test('failures are one line, as the tool words them', async () => {
+  const gm = await loadPackage();
+  const image = sample('coffee.png');
+  assert.throws(() => gm.text(image, { rect: { top: 0, left: 0, bottom: 401, right: 8 } }),
+    { message: 'glyphmosaic: rect 0,0,401,8 reaches outside the 600x400 image' });
+  assert.throws(() => gm.text({ ...image, width: 599 }), TypeError);
+});

@@ -1,0 +1,96 @@
+// The page in headless Chromium, served from a local folder as anyone would:
+// it draws what the tool draws, offline too, asks nothing of any other
+// origin, and its camera mode draws frames.
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+
+import { build, launchChromium, native, readPng, samples, serve } from './common.mjs';
+
+const coffee = join(samples, 'coffee.png');
+const astronaut = join(samples, 'astronaut.png');
+let server, browser, context, page;
+const requested = [];
+
+before(async () => {
+  server = await serve(join(build, 'site'));
+  browser = await launchChromium();
+  context = await browser.newContext({ viewport: { width: 1280, height: 900 }, acceptDownloads: true });
+  context.on('request', (request) => requested.push(request.url()));
+  page = await context.newPage();
+  await page.goto(server.url);
+  await page.evaluate(() => navigator.serviceWorker.ready);
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+// Does what changes the picture and waits until the page has drawn it anew.
+async function drawn(action) {
+  const before = await page.$eval('#art', (art) => Number(art.dataset.drawn) || 0);
+  await action();
+  await page.waitForFunction(
+    (n) => Number(document.getElementById('art').dataset.drawn) > n || document.getElementById('message').textContent,
+    before,
+  );
+  assert.equal(await page.textContent('#message'), '');
+  return page.textContent('#art');
+}
+
+const columnsOf = (text) => text.indexOf('\n');
+const download = async (button) => {
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click(button)]);
+  return readFileSync(await file.path());
+};
+
+test('a picture opened through the file input is drawn as the tool draws it', async () => {
+  const fitted = await drawn(() => page.setInputFiles('#file', coffee));
+  const columns = columnsOf(fitted);
+  assert.ok(columns > 100, `${columns} columns fill a 1280-pixel window`);
+  assert.equal(fitted, native('--text', '-', '--columns', `${columns}`, coffee).toString());
+
+  const text = await drawn(() => page.fill('#columns', '64').then(() => page.press('#columns', 'Enter')));
+  assert.equal(text, native('--text', '-', '--columns', '64', coffee).toString());
+  assert.equal((await download('#txt')).toString(), text);
+  assert.equal((await download('#html')).toString(), native('--html', '-', '--columns', '64', coffee).toString());
+  const png = readPng(await download('#png'));
+  const tool = readPng(native('--format', 'png', '--columns', '64', coffee, '-'));
+  assert.deepEqual({ ...png, data: Buffer.from(png.data.filter((_, i) => i % 4 !== 3)) }, { ...tool, data: Buffer.from(tool.data) });
+  assert.ok(png.data.every((v, i) => i % 4 !== 3 || v === 255), 'opaque');
+});
+
+test('the area to filter, as the tool takes --rect', async () => {
+  for (const [id, value] of [['top', 24], ['left', 40], ['bottom', 200], ['right', 333]]) await page.fill(`#${id}`, `${value}`);
+  const text = await drawn(() => page.press('#right', 'Enter'));
+  assert.equal(text, native('--text', '-', '--columns', '64', '--rect', '24,40,200,333', coffee).toString());
+  await drawn(() => page.click('#whole'));
+});
+
+test('offline once loaded: the service worker serves the page and the module', async () => {
+  await context.setOffline(true);
+  try {
+    await page.reload();
+    await page.fill('#columns', '77');
+    const text = await drawn(() => page.setInputFiles('#file', astronaut));
+    assert.equal(text, native('--text', '-', '--columns', '77', astronaut).toString());
+  } finally {
+    await context.setOffline(false);
+  }
+});
+
+test('the camera mode draws frames from the camera', async () => {
+  await page.click('#camera');
+  await page.waitForFunction(() => document.getElementById('art').dataset.frames >= 3, null, { timeout: 20_000 });
+  await page.click('#camera');
+  const lines = (await page.textContent('#art')).split('\n').slice(0, -1);
+  assert.equal(lines.length > 0 && new Set(lines.map((l) => l.length)).size, 1, 'whole lines of one width');
+});
+
+test('no request leaves the page\'s origin', () => {
+  assert.ok(requested.length > 5);
+  assert.deepEqual(requested.filter((url) => !url.startsWith(server.url)), []);
+  assert.ok(server.requests.includes('/glyphmosaic-simd.wasm'));
+});
