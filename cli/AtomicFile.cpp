@@ -12,6 +12,7 @@
 
 #include "cli/Failure.h"
 #include "cli/Paths.h"
+#include "io/Fd.h"
 
 namespace gm::cli {
 
@@ -81,8 +82,7 @@ void AtomicFile::Commit() {
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw Failure(kExitOutput, path_, std::strerror(errno));
     std::vector<char> buffer(1 << 16);
     ssize_t n = 0;
-    while ((n = ::read(fd_, buffer.data(), buffer.size())) != 0) {
-      if (n < 0 && errno == EINTR) continue;
+    while ((n = io::ReadFull(fd_, buffer.data(), buffer.size())) != 0) {
       if (n < 0) throw Failure(kExitOutput, path_, std::strerror(errno));
       WriteOut(device_, buffer.data(), static_cast<size_t>(n), path_);
     }
@@ -97,14 +97,9 @@ void AtomicFile::Commit() {
 }
 
 void WriteOut(int fd, const char* data, size_t size, const std::string& path) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EPIPE) throw Failure(kExitOutput, path, "the reader went away (broken pipe)");
-    if (n < 0) throw Failure(kExitOutput, path, std::strerror(errno));
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
+  const int error = io::WriteAll(fd, data, size);
+  if (error == EPIPE) throw Failure(kExitOutput, path, "the reader went away (broken pipe)");
+  if (error) throw Failure(kExitOutput, path, std::strerror(error));
 }
 
 }  // namespace gm::cli

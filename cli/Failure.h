@@ -1,9 +1,10 @@
 // How the tool fails: one line for people, one exit code for scripts.
 #pragma once
 
-#include <functional>
 #include <stdexcept>
 #include <string>
+
+#include "io/Errors.h"
 
 namespace gm::cli {
 
@@ -30,11 +31,8 @@ class Failure : public std::runtime_error {
   std::string file_;
 };
 
-// How errors name "-".
-inline constexpr char kStandardInput[] = "standard input";
-inline constexpr char kStandardOutput[] = "standard output";
-
-// Polled by long loops; true means the user asked to stop.
-using CancelCheck = std::function<bool()>;
+using io::CancelCheck;
+using io::kStandardInput;
+using io::kStandardOutput;
 
 }  // namespace gm::cli

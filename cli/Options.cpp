@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/Failure.h"
-#include "cli/Units.h"
+#include "io/Units.h"
 
 namespace gm::cli {
 
@@ -110,8 +110,8 @@ Options ParseOptions(std::span<const std::string> args) {
       flag(options.noRotate);
     } else if (arg == "--format") {
       const std::string v = value();
-      options.format = FormatFromName(v);
-      if (!options.format) Usage("--format " + v, "expects png, tiff or jpeg");
+      options.format = io::CodecNamed(v);
+      if (!options.format) Usage("--format " + v, "expects " + io::WritableNames());
     } else if (arg == "--rect") {
       options.rect = ParseRect(value());
     } else if (arg == "--tile") {
@@ -123,7 +123,7 @@ Options ParseOptions(std::span<const std::string> args) {
       options.columns = static_cast<int32_t>(*n);
     } else if (arg == "--max-memory") {
       const std::string v = value();
-      const auto bytes = ParseBytes(v);
+      const auto bytes = io::ParseBytes(v);
       if (!bytes || *bytes == 0) Usage("--max-memory " + v, "expects a size such as 512M or 4G");
       options.maxMemory = *bytes;
     } else if (arg == "--quality") {
@@ -148,7 +148,7 @@ Options ParseOptions(std::span<const std::string> args) {
   // Standard output takes one stream only.
   const int toStdout = (options.output == "-") + (options.text == "-") + (options.html == "-");
   if (toStdout > 1) Usage("-", "standard output can take only one of OUTPUT, --text and --html");
-  if (options.output == "-" && !options.format) Usage("-", "OUTPUT - needs --format png, tiff or jpeg");
+  if (options.output == "-" && !options.format) Usage("-", "OUTPUT - needs --format " + io::WritableNames());
   if (options.format && !options.output) Usage("--format", "names the format of OUTPUT, and there is none");
   if (options.colour && !options.text) {
     Usage("--colour", "colours the text art, and none is written; add --text FILE or --text -");

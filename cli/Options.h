@@ -8,7 +8,8 @@
 #include <string>
 
 #include "abi/HostTypes.h"
-#include "cli/Codec.h"
+#include "cli/Failure.h"
+#include "io/Formats.h"
 
 namespace gm::cli {
 
@@ -17,7 +18,7 @@ struct Options {
   std::optional<std::string> output;
   std::optional<std::string> text;  // "-" is standard output
   std::optional<std::string> html;
-  std::optional<Format> format;     // of OUTPUT, whatever its name
+  const io::Codec* format = nullptr;  // of OUTPUT, whatever its name
   bool artToTerminal = false;       // INPUT alone: the text goes to standard output, fitted to a terminal
   bool colour = false;
   bool noRotate = false;

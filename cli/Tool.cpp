@@ -8,21 +8,21 @@
 #include <optional>
 
 #include "cli/AtomicFile.h"
-#include "cli/Codec.h"
-#include "cli/Colours.h"
 #include "cli/Options.h"
-#include "cli/Orient.h"
 #include "cli/Paths.h"
 #include "cli/Progress.h"
 #include "cli/SameFile.h"
 #include "cli/Terminal.h"
-#include "cli/TextArt.h"
 #include "entry/Entry.h"
 #include "entry/Platform.h"
 #include "fit/FitGlyphs.h"
 #include "fit/GlyphTable.h"
 #include "host/FilterHost.h"
+#include "io/Formats.h"
+#include "io/Orient.h"
 #include "product/Product.h"
+#include "text/Colours.h"
+#include "text/TextArt.h"
 
 namespace gm::cli {
 
@@ -54,7 +54,22 @@ int PrintAbout(const ToolIO& io) {
   return kExitOk;
 }
 
-// Failures that name no file concern the input; RunTool names it.
+// One stage of a run: whatever fails in it ends the run with the stage's exit
+// code, running out of memory included. Failures that name no file concern
+// the input; RunTool names it.
+template <typename Work>
+auto Stage(int exitCode, const std::string& file, Work&& work) {
+  try {
+    return work();
+  } catch (const io::Cancelled& c) {
+    throw Failure(kExitCancelled, c.File(), "cancelled");
+  } catch (const io::Error& e) {
+    throw Failure(exitCode, e.File(), e.what());
+  } catch (const std::bad_alloc&) {
+    throw Failure(exitCode, file, "not enough memory");
+  }
+}
+
 void CheckRect(const Options& options, const Image& image) {
   const VRect r = *options.rect;
   if (r.bottom > image.height || r.right > image.width) {
@@ -114,13 +129,13 @@ int Run(const Options& options, const ToolIO& io) {
   RefuseSameFiles(files);
 
   // Output targets first: a folder that takes no file is found before the work.
-  std::optional<Format> format = options.format;
+  const io::Codec* format = options.format;
   std::unique_ptr<AtomicFile> output;
   if (options.output) {
-    if (!format) format = FormatFromExtension(*options.output);
+    if (!format) format = io::CodecForPath(*options.output);
     if (!format) {
       throw Failure(kExitUsage, *options.output,
-                    "cannot tell the output format; use .png, .tif, .tiff, .jpg or .jpeg, or --format");
+                    "cannot tell the output format; use " + io::WritableExtensions() + ", or --format");
     }
     if (*options.output == "-" && ::isatty(STDOUT_FILENO) == 1) {
       throw Failure(kExitUsage, kStandardOutput, "is a terminal; send the image to a file or a pipe");
@@ -132,36 +147,44 @@ int Run(const Options& options, const ToolIO& io) {
   std::unique_ptr<AtomicFile> htmlFile;
   if (options.html) htmlFile = std::make_unique<AtomicFile>(*options.html);
 
-  DecodeLimits limits;
-  if (options.maxMemory) limits.maxBytes = *options.maxMemory;
+  io::DecodeRequest request;
+  if (options.maxMemory) request.limits.maxBytes = *options.maxMemory;
+  request.cancel = io.cancel;
   // Scaled while decoding, across the image as it is shown: the full-size
   // image is never held when it need not be.
-  ScaleRequest scale;
-  if (const auto columns = Columns(options, io)) scale.width = *columns * kGlyphWidth;
-  scale.upright = !options.noRotate;
-  Image image = DecodeImage(options.input, limits, io.cancel, scale);
-  const int orientation = options.noRotate ? 1 : image.orientation;
-  if (format == Format::Jpeg && image.channels == 4) {
-    throw Failure(kExitOutput, output->Path(), "JPEG cannot keep the input's alpha channel; write .png or .tif");
+  if (const auto columns = Columns(options, io)) request.scale.width = *columns * kGlyphWidth;
+  request.scale.upright = !options.noRotate;
+  Image image = Stage(kExitInput, "", [&] {
+    Image decoded = io::DecodeFile(options.input, request);
+    const int orientation = options.noRotate ? 1 : decoded.orientation;
+    return io::Orient(std::move(decoded), orientation);
+  });
+  if (format && !format->alpha && image.channels == 4) {
+    throw Failure(kExitOutput, output->Path(),
+                  std::string(format->title) + " cannot keep the input's alpha channel; write " +
+                      io::AlphaExtensions());
   }
-  image = Orient(std::move(image), orientation);
   if (options.rect) CheckRect(options, image);
 
   const VRect area = options.rect.value_or(VRect{0, 0, image.height, image.width});
-  std::vector<Rgb> colours;
-  if (options.colour || options.html) colours = CellColours(image, area);
-
-  Filter(image, options, io);
-
   std::string text;
-  if (options.text || options.html) {
-    text = ReadDrawnText(image, area);
-  }
-  if (output) {
-    EncodeImage(image, *format, output->Fd(), output->Path(), EncodeOptions{options.quality}, io.cancel);
-  }
-  if (textFile) textFile->Write(options.colour ? AnsiText(text, colours) : text);
-  if (htmlFile) htmlFile->Write(HtmlPage(text, colours, PageTitle(options.input)));
+  std::vector<text::Rgb> colours;
+  Stage(kExitFilter, "", [&] {
+    if (options.colour || options.html) colours = text::CellColours(image, area);
+    Filter(image, options, io);
+    if (options.text || options.html) {
+      try {
+        text = text::ReadDrawnText(image, area);
+      } catch (const std::runtime_error& e) {
+        throw Failure(kExitFilter, "", e.what());
+      }
+    }
+  });
+  Stage(kExitOutput, output ? output->Path() : "", [&] {
+    if (output) io::Encode(image, *format, output->Fd(), output->Path(), {options.quality, io.cancel});
+    if (textFile) textFile->Write(options.colour ? text::AnsiText(text, colours) : text);
+    if (htmlFile) htmlFile->Write(text::HtmlPage(text, colours, PageTitle(options.input)));
+  });
   // Ctrl-C while writing still means nothing is kept.
   if (io.cancel && io.cancel()) throw Failure(kExitCancelled, "", "cancelled");
   if (output) output->Commit();
@@ -213,8 +236,9 @@ int RunTool(std::span<const std::string> args, const ToolIO& io) {
     }
     return f.ExitCode();
   } catch (const std::bad_alloc&) {
-    std::fprintf(io.err, "glyphmosaic: %s: out of memory\n", current.empty() ? "-" : current.c_str());
-    return kExitInput;
+    // Outside the stages: options, or the output files made before the work.
+    std::fprintf(io.err, "glyphmosaic: %s: not enough memory\n", current.empty() ? "-" : current.c_str());
+    return kExitUsage;
   }
 }
 

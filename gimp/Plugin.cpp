@@ -11,7 +11,7 @@
 
 #include "entry/Entry.h"
 #include "host/FilterHost.h"
-#include "host/Image.h"
+#include "io/Image.h"
 #include "product/Product.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "abi/Codes.h"
 #include "abi/HostTypes.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
 namespace gm::host {
 

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "abi/HostTypes.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
 namespace gm::test {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
-#include "cli/Colours.h"
+#include "io/Formats.h"
+#include "text/Colours.h"
 #include "cli_files.h"
 
 namespace {
@@ -18,7 +18,7 @@ namespace {
 using clitest::RunGlyphmosaic;
 using clitest::TempDir;
 using gm::Image;
-using gm::cli::Rgb;
+using gm::text::Rgb;
 
 using clitest::Save;
 
@@ -53,7 +53,7 @@ const std::vector<Rgb> kHandMadeMeans = {{128, 0, 128}, {35, 110, 7}, {128, 0, 1
                                          {50, 60, 70},  {50, 60, 70}, {50, 60, 70}};
 
 TEST(Colours, CellMeansAreRoundedMeansOfTheColourSamples) {
-  EXPECT_EQ(gm::cli::CellColours(HandMade(), VRect{0, 0, 24, 24}), kHandMadeMeans);
+  EXPECT_EQ(gm::text::CellColours(HandMade(), VRect{0, 0, 24, 24}), kHandMadeMeans);
   // Only whole cells of the area count, and alpha plays no part.
   Image rgba(20, 14, 4);
   for (int y = 0; y < 14; ++y) {
@@ -64,7 +64,7 @@ TEST(Colours, CellMeansAreRoundedMeansOfTheColourSamples) {
   }
   // Two cells from column 2, row 1: red 200 in all of the first and half the
   // second; blue 1 to 12 down the rows, a mean of 6.5 that rounds to 7.
-  EXPECT_EQ(gm::cli::CellColours(rgba, VRect{1, 2, 14, 20}), (std::vector<Rgb>{{200, 9, 7}, {100, 9, 7}}));
+  EXPECT_EQ(gm::text::CellColours(rgba, VRect{1, 2, 14, 20}), (std::vector<Rgb>{{200, 9, 7}, {100, 9, 7}}));
 }
 
 std::string Escape(Rgb c) {

@@ -354,14 +354,14 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   return result;
 }
 
-void Save(const gm::Image& image, const std::string& path, gm::cli::Format format) {
+void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;
-  gm::cli::EncodeImage(image, format, fd, path, {}, {});
+  gm::io::Encode(image, *format, fd, path, {});
   ::close(fd);
 }
 
-gm::Image Decode(const std::string& path) { return gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {}); }
+gm::Image Decode(const std::string& path) { return gm::io::DecodeFile(path, {gm::io::DecodeLimits{}, {}}); }
 
 std::string TextOf(const std::vector<std::string>& args) {
   std::vector<std::string> all{"--text", "-"};

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
-#include "host/Image.h"
+#include "io/Formats.h"
+#include "io/Image.h"
 
 namespace clitest {
 
@@ -87,7 +87,7 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
 
 // Through the tool's own codecs, for tests about what happens after a file
 // is read or before it is written.
-void Save(const gm::Image& image, const std::string& path, gm::cli::Format format = gm::cli::Format::Png);
+void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format = gm::io::CodecNamed("png"));
 gm::Image Decode(const std::string& path);
 
 // What `glyphmosaic --text - ARGS` prints; the run must succeed.

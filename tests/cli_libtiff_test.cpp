@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
+#include "io/Formats.h"
 #include "cli_files.h"
 
 namespace {
@@ -81,7 +81,7 @@ TEST(LibtiffImages, EightBitOnesMatchLibtiffsOwnWholeImageRead) {
     std::vector<uint32_t> raster(size_t{width} * height);
     // In the order stored, as the tool decodes.
     ASSERT_TRUE(TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), orientation, 1)) << name;
-    const gm::Image image = gm::cli::DecodeImage(path, gm::cli::DecodeLimits{}, {});
+    const gm::Image image = gm::io::DecodeFile(path, {gm::io::DecodeLimits{}, {}});
     ASSERT_EQ(image.width, static_cast<int32_t>(width)) << name;
     ASSERT_EQ(image.height, static_cast<int32_t>(height)) << name;
     ++compared;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
-#include "cli/Exif.h"
-#include "cli/Orient.h"
-#include "cli/Scale.h"
+#include "io/Formats.h"
+#include "io/Exif.h"
+#include "io/Orient.h"
+#include "io/Scale.h"
 #include "cli_files.h"
 
 namespace {
@@ -70,7 +70,7 @@ TEST(Exif, ReadsTheOrientationAndIgnoresWhatIsDamaged) {
   cases.insert(cases.end(), std::begin(damaged), std::end(damaged));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(gm::cli::ExifOrientation(std::span(reinterpret_cast<const uint8_t*>(c.block.data()), c.block.size())),
+    EXPECT_EQ(gm::io::ExifOrientation(std::span(reinterpret_cast<const uint8_t*>(c.block.data()), c.block.size())),
               c.want);
   }
 }
@@ -95,7 +95,7 @@ TEST(Orient, EachOrientationPutsTheCornersWhereViewersShowThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.orientation);
-    const Image upright = gm::cli::Orient(stored, c.orientation);
+    const Image upright = gm::io::Orient(stored, c.orientation);
     const bool swapped = c.orientation >= 5;
     ASSERT_EQ(upright.width, swapped ? 2 : 3);
     ASSERT_EQ(upright.height, swapped ? 3 : 2);
@@ -105,7 +105,7 @@ TEST(Orient, EachOrientationPutsTheCornersWhereViewersShowThem) {
     EXPECT_EQ(corner(upright, BR), corner(stored, c.uprightBottomRight));
     // Inner pixels move with the corners: the inverse turn restores them all.
     const int inverse = c.orientation == 6 ? 8 : c.orientation == 8 ? 6 : c.orientation;
-    EXPECT_EQ(gm::cli::Orient(upright, inverse).pixels, stored.pixels);
+    EXPECT_EQ(gm::io::Orient(upright, inverse).pixels, stored.pixels);
   }
 }
 
@@ -141,7 +141,7 @@ TEST(Orient, EveryOrientationFromAPngGivesTheUprightArt) {
   for (int o = 1; o <= 8; ++o) {
     SCOPED_TRACE(o);
     SaveTagged(stored, dir / "tagged.png", ExifBlock(o, o % 2 == 0));
-    SavePlain(gm::cli::Orient(stored, o), dir / "upright.png");
+    SavePlain(gm::io::Orient(stored, o), dir / "upright.png");
     const std::string art = clitest::TextOf({dir / "tagged.png"});
     EXPECT_EQ(art, clitest::TextOf({dir / "upright.png"}));
     EXPECT_EQ(art.find('\n'), o >= 5 ? 5u : 9u);
@@ -196,7 +196,7 @@ TEST(Orient, JpegAndTiffCarryTheirOrientationToo) {
     if (std::string(c.name).find("TIFF") != std::string::npos) {
       EXPECT_EQ(decoded.pixels, stored.pixels);
     }
-    SavePlain(gm::cli::Orient(decoded, c.orientation), dir / "upright.png");
+    SavePlain(gm::io::Orient(decoded, c.orientation), dir / "upright.png");
     EXPECT_EQ(clitest::TextOf({dir / "photo"}), clitest::TextOf({dir / "upright.png"}));
   }
 }
@@ -226,7 +226,7 @@ TEST(Orient, ColumnsCountAcrossTheUprightImage) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const Image out = Decode(dir / "out.png");
   EXPECT_EQ(out.width, 80);
-  EXPECT_EQ(out.height, gm::cli::ScaledSize(200, 300, 80).height);
+  EXPECT_EQ(out.height, gm::io::ScaledSize(200, 300, 80).height);
   EXPECT_EQ(run.out.find('\n'), 10u);
 }
 

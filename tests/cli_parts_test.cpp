@@ -7,9 +7,9 @@
 #include "abi/HostTypes.h"
 #include "cli/Options.h"
 #include "cli/Progress.h"
-#include "cli/Scale.h"
-#include "cli/TextArt.h"
-#include "cli/Units.h"
+#include "io/Scale.h"
+#include "text/TextArt.h"
+#include "io/Units.h"
 #include "fit/FitPlain.h"
 #include "fit/GlyphTable.h"
 #include "cli_files.h"
@@ -54,7 +54,7 @@ TEST(CliOptions, AcceptsTheDocumentedForms) {
   const Options streams = Parse({"--format=TIF", "--no-rotate", "--color", "--text", "a.txt", "-", "-"});
   EXPECT_EQ(streams.input, "-");
   EXPECT_EQ(streams.output, "-");
-  EXPECT_EQ(streams.format, gm::cli::Format::Tiff);
+  EXPECT_EQ(streams.format, gm::io::CodecNamed("tiff"));
   EXPECT_TRUE(streams.noRotate);
   EXPECT_TRUE(streams.colour);
 }
@@ -98,9 +98,9 @@ TEST(CliUnits, ParsesAndPrintsSizes) {
       {"1TB", uint64_t{1} << 40}, {"", std::nullopt}, {"G", std::nullopt}, {"5Q", std::nullopt},
       {"99999999999999999999", std::nullopt}, {"20000000T", std::nullopt},
   };
-  for (const auto& [text, want] : cases) EXPECT_EQ(gm::cli::ParseBytes(text), want) << text;
-  EXPECT_EQ(gm::cli::FormatBytes(4ull << 30), "4.0 GiB");
-  EXPECT_EQ(gm::cli::FormatBytes(100), "100 bytes");
+  for (const auto& [text, want] : cases) EXPECT_EQ(gm::io::ParseBytes(text), want) << text;
+  EXPECT_EQ(gm::io::FormatBytes(4ull << 30), "4.0 GiB");
+  EXPECT_EQ(gm::io::FormatBytes(100), "100 bytes");
 }
 
 TEST(CliProgress, BarFillsInProportion) {
@@ -111,10 +111,10 @@ TEST(CliProgress, BarFillsInProportion) {
 }
 
 TEST(CliScale, AspectKeptAndRounded) {
-  EXPECT_EQ(gm::cli::ScaledSize(600, 400, 300).height, 200);
-  EXPECT_EQ(gm::cli::ScaledSize(3, 2, 2).height, 1);  // 1.33 rounds down
-  EXPECT_EQ(gm::cli::ScaledSize(4, 3, 2).height, 2);  // 1.5 rounds up
-  EXPECT_EQ(gm::cli::ScaledSize(1000, 1, 10).height, 1);  // never zero
+  EXPECT_EQ(gm::io::ScaledSize(600, 400, 300).height, 200);
+  EXPECT_EQ(gm::io::ScaledSize(3, 2, 2).height, 1);  // 1.33 rounds down
+  EXPECT_EQ(gm::io::ScaledSize(4, 3, 2).height, 2);  // 1.5 rounds up
+  EXPECT_EQ(gm::io::ScaledSize(1000, 1, 10).height, 1);  // never zero
 }
 
 // Brute-force area average in floating point, per output pixel.
@@ -138,7 +138,7 @@ TEST(CliScale, EveryPixelIsTheMeanOfTheAreaItCovers) {
   };
   for (const auto& [w, h, ow, oh, ch] : cases) {
     const Image in = clitest::Picture(w, h, ch, 9);
-    const Image out = gm::cli::AreaScale(in, {ow, oh});
+    const Image out = gm::io::AreaScale(in, {ow, oh});
     ASSERT_EQ(out.width, ow);
     ASSERT_EQ(out.height, oh);
     for (int32_t y = 0; y < oh; ++y) {
@@ -153,10 +153,10 @@ TEST(CliScale, EveryPixelIsTheMeanOfTheAreaItCovers) {
   // A 2 x 2 box of 0, 1, 1, 1 averages to 0.75 and rounds to 1; exact halves round up.
   Image box(2, 2, 3);
   box.pixels = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  EXPECT_EQ(gm::cli::AreaScale(box, {1, 1}).pixels[0], 1);
+  EXPECT_EQ(gm::io::AreaScale(box, {1, 1}).pixels[0], 1);
   Image half(2, 1, 3);
   half.pixels = {0, 0, 0, 1, 1, 1};
-  EXPECT_EQ(gm::cli::AreaScale(half, {1, 1}).pixels[0], 1);
+  EXPECT_EQ(gm::io::AreaScale(half, {1, 1}).pixels[0], 1);
 }
 
 // Draws glyph g into the cell at (left, top) the way the filter does.
@@ -172,7 +172,7 @@ void Draw(Image& image, int32_t left, int32_t top, int g) {
 TEST(CliTextArt, EveryGlyphReadsBackAsItsCharacter) {
   Image image(kGlyphWidth * kGlyphCount, kGlyphHeight, 4);
   for (int g = 0; g < kGlyphCount; ++g) Draw(image, g * kGlyphWidth, 0, g);
-  const std::string text = gm::cli::ReadDrawnText(image, VRect{0, 0, kGlyphHeight, kGlyphWidth * kGlyphCount});
+  const std::string text = gm::text::ReadDrawnText(image, VRect{0, 0, kGlyphHeight, kGlyphWidth * kGlyphCount});
   ASSERT_EQ(text.size(), static_cast<size_t>(kGlyphCount + 1));
   for (int g = 0; g < kGlyphCount; ++g) EXPECT_EQ(text[static_cast<size_t>(g)], static_cast<char>(kFirstGlyphCode + g));
   EXPECT_EQ(text.back(), '\n');
@@ -181,7 +181,7 @@ TEST(CliTextArt, EveryGlyphReadsBackAsItsCharacter) {
 TEST(CliTextArt, CellsThatAreNoGlyphAreRefused) {
   Image image(kGlyphWidth, kGlyphHeight, 3);
   Draw(image, 0, 0, 33);  // 'A'
-  EXPECT_EQ(gm::cli::ReadCell(image, 0, 0), 'A');
+  EXPECT_EQ(gm::text::ReadCell(image, 0, 0), 'A');
   const std::function<void(Image&)> spoilers[] = {
       [](Image& im) { im.At(7, 11)[0] = 192; },   // a stroke no glyph has
       [](Image& im) { im.At(0, 0)[1] = 192; },    // not grey
@@ -190,8 +190,8 @@ TEST(CliTextArt, CellsThatAreNoGlyphAreRefused) {
   for (const auto& spoil : spoilers) {
     Image copy = image;
     spoil(copy);
-    EXPECT_FALSE(gm::cli::ReadCell(copy, 0, 0));
-    EXPECT_THROW(gm::cli::ReadDrawnText(copy, VRect{0, 0, kGlyphHeight, kGlyphWidth}), gm::cli::Failure);
+    EXPECT_FALSE(gm::text::ReadCell(copy, 0, 0));
+    EXPECT_THROW(gm::text::ReadDrawnText(copy, VRect{0, 0, kGlyphHeight, kGlyphWidth}), std::runtime_error);
   }
 }
 
@@ -201,7 +201,7 @@ TEST(CliTextArt, TextOfAFilteredAreaFollowsItsCellGrid) {
   const VRect area{3, 5, 3 + 37, 5 + 50};  // 6 columns and 3 rows of cells, plus remainders
   FitGlyphsPlain(image.At(area.left, area.top), static_cast<uint32_t>(area.right - area.left),
                  static_cast<uint32_t>(area.bottom - area.top), static_cast<int32_t>(image.RowBytes()));
-  const std::string text = gm::cli::ReadDrawnText(image, area);
+  const std::string text = gm::text::ReadDrawnText(image, area);
   ASSERT_EQ(text.size(), 3u * 7u);
   for (int m = 0; m < 3; ++m) {
     EXPECT_EQ(text[static_cast<size_t>(m) * 7 + 6], '\n');

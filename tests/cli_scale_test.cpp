@@ -11,17 +11,17 @@
 #include <functional>
 #include <string>
 
-#include "cli/Codec.h"
-#include "cli/Scale.h"
+#include "io/Formats.h"
+#include "io/Scale.h"
 #include "cli_files.h"
 
 namespace {
 
 using clitest::TempDir;
 using gm::Image;
-using gm::cli::DecodeImage;
-using gm::cli::DecodeLimits;
-using gm::cli::ScaleRequest;
+using gm::io::DecodeFile;
+using gm::io::DecodeLimits;
+using gm::io::ScaleRequest;
 
 std::vector<uint16_t> Samples(const Image& image) { return {image.pixels.begin(), image.pixels.end()}; }
 
@@ -73,13 +73,13 @@ TEST(ScaledDecode, PngAndTiffEqualAveragingTheFullDecode) {
     for (int channels : {3, 4}) {
       const std::string path = dir / (std::string(layout.name) + ".img");
       layout.write(path, clitest::Picture(97, 61, channels, 4));
-      const Image full = DecodeImage(path, DecodeLimits{}, {});
+      const Image full = DecodeFile(path, {DecodeLimits{}, {}});
       for (const ScaleRequest& request : requests) {
-        const Image scaled = DecodeImage(path, DecodeLimits{}, {}, request);
-        const gm::cli::Size size = *request.Resolve(97, 61);
+        const Image scaled = DecodeFile(path, {DecodeLimits{}, {}, request});
+        const gm::io::Size size = *request.Resolve(97, 61);
         ASSERT_EQ(request.alongHeight ? scaled.height : scaled.width, request.width) << layout.name;
         ASSERT_EQ(scaled.channels, channels) << layout.name;
-        EXPECT_EQ(scaled.pixels, gm::cli::AreaScale(full, size).pixels)
+        EXPECT_EQ(scaled.pixels, gm::io::AreaScale(full, size).pixels)
             << layout.name << " " << channels << " channels to " << size.width << "x" << size.height;
       }
     }
@@ -113,7 +113,7 @@ TEST(ScaledDecode, HoldsOnlyTheScaledImageAndABandOfRows) {
   for (const char* name : {"big.png", "big.tif", "tiles.tif"}) {
     std::ofstream("/proc/self/clear_refs") << "5";
     const long before = StatusKiB("VmRSS");
-    const Image scaled = DecodeImage(dir / name, DecodeLimits{}, {}, ScaleRequest{80, false});
+    const Image scaled = DecodeFile(dir / name, {DecodeLimits{}, {}, ScaleRequest{80, false}});
     ASSERT_EQ(scaled.width, 80);
     const long added = StatusKiB("VmHWM") - before;
     EXPECT_LT(added, 4 * 1024) << name << ": the peak rose by " << added << " KiB";
@@ -138,8 +138,8 @@ TEST(ScaledDecode, MemoryLimitCountsWhatIsHeld) {
   for (const auto& c : cases) {
     bool decoded = true;
     try {
-      DecodeImage(dir / c.file, limits, {}, ScaleRequest{c.width, false});
-    } catch (const gm::cli::Failure& failure) {
+      DecodeFile(dir / c.file, {limits, {}, ScaleRequest{c.width, false}});
+    } catch (const gm::io::Error& failure) {
       decoded = false;
       EXPECT_NE(std::string(failure.what()).find("memory limit"), std::string::npos) << failure.what();
     }
@@ -155,14 +155,14 @@ TEST(ScaledDecode, JpegShrinkOnLoadStaysCloseToTheFullSizeDecode) {
   uint64_t count = 0;
   int largest = 0;
   for (const char* sample : {"coffee.png", "astronaut.png"}) {
-    const Image photo = DecodeImage(std::string(GM_SOURCE_DIR) + "/samples/" + sample, DecodeLimits{}, {});
+    const Image photo = DecodeFile(std::string(GM_SOURCE_DIR) + "/samples/" + sample, {DecodeLimits{}, {}});
     const std::string path = dir / "photo.jpg";
     clitest::WriteJpeg(path, photo.width, photo.height, 3, {photo.pixels.begin(), photo.pixels.end()}, false, 90);
-    const Image full = DecodeImage(path, DecodeLimits{}, {});
+    const Image full = DecodeFile(path, {DecodeLimits{}, {}});
     for (int32_t width : {40, 80, 160, 240, 320}) {
       const ScaleRequest request{width, false};
-      const Image shrunk = DecodeImage(path, DecodeLimits{}, {}, request);
-      const Image reference = gm::cli::AreaScale(full, *request.Resolve(photo.width, photo.height));
+      const Image shrunk = DecodeFile(path, {DecodeLimits{}, {}, request});
+      const Image reference = gm::io::AreaScale(full, *request.Resolve(photo.width, photo.height));
       ASSERT_EQ(shrunk.width, reference.width);
       ASSERT_EQ(shrunk.height, reference.height);
       int caseLargest = 0;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
+#include "io/Formats.h"
 #include "cli_files.h"
 
 extern char** environ;
@@ -127,9 +127,9 @@ TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
 TEST(CliStreams, StandardInputInEveryFormat) {
   TempDir dir;
   const Image picture = clitest::Picture(70, 50, 3, 23);
-  const gm::cli::Format formats[] = {gm::cli::Format::Png, gm::cli::Format::Jpeg, gm::cli::Format::Tiff};
+  const gm::io::Codec* const formats[] = {gm::io::CodecNamed("png"), gm::io::CodecNamed("jpeg"), gm::io::CodecNamed("tiff")};
   for (const auto format : formats) {
-    SCOPED_TRACE(gm::cli::FormatName(format));
+    SCOPED_TRACE(format->title);
     Save(picture, dir / "in", format);
     const std::string want = clitest::TextOf({dir / "in"});
     const std::string bytes = clitest::ReadFile(dir / "in");
@@ -144,7 +144,7 @@ TEST(CliStreams, StandardInputInEveryFormat) {
 
 TEST(CliStreams, StandardInputFailuresNameIt) {
   TempDir dir;
-  Save(clitest::Picture(300, 200, 3, 23), dir / "in.tif", gm::cli::Format::Tiff);
+  Save(clitest::Picture(300, 200, 3, 23), dir / "in.tif", gm::io::CodecNamed("tiff"));
   const std::string tiff = clitest::ReadFile(dir / "in.tif");
   Save(clitest::Picture(40, 24, 3, 23), dir / "in.png");
   const std::string png = clitest::ReadFile(dir / "in.png");
@@ -178,7 +178,7 @@ TEST(CliStreams, StandardInputFailuresNameIt) {
 TEST(CliStreams, InterruptWhileWaitingForInputCancels) {
   TempDir dir;
   Save(clitest::Picture(200, 150, 3, 5), dir / "in.png");
-  Save(clitest::Picture(200, 150, 3, 5), dir / "in.tif", gm::cli::Format::Tiff);
+  Save(clitest::Picture(200, 150, 3, 5), dir / "in.tif", gm::io::CodecNamed("tiff"));
   const std::string png = clitest::ReadFile(dir / "in.png"), tiff = clitest::ReadFile(dir / "in.tif");
   const std::string sent[] = {"", png.substr(0, png.size() / 2), tiff.substr(0, tiff.size() / 2)};
   for (const std::string& part : sent) {

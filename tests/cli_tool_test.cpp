@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "abi/HostTypes.h"
-#include "cli/Codec.h"
-#include "cli/Scale.h"
+#include "io/Formats.h"
+#include "io/Scale.h"
 #include "fit/FitPlain.h"
 #include "fit/GlyphTable.h"
 #include "cli_files.h"
@@ -232,11 +232,11 @@ TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
   Save(picture, dir / "in.png");
   const auto run = RunGlyphmosaic({"--columns", "20", "--text", "-", dir / "in.png", dir / "out.png"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  const gm::cli::Size size = gm::cli::ScaledSize(301, 203, 160);
+  const gm::io::Size size = gm::io::ScaledSize(301, 203, 160);
   const Image out = Decode(dir / "out.png");
   ASSERT_EQ(out.width, 160);
   ASSERT_EQ(out.height, size.height);
-  EXPECT_EQ(out.pixels, Reference(gm::cli::AreaScale(picture, size)).pixels);
+  EXPECT_EQ(out.pixels, Reference(gm::io::AreaScale(picture, size)).pixels);
   EXPECT_EQ(run.out.find('\n'), 20u);
   ExpectTextIsDrawn(run.out, out, VRect{0, 0, out.height, out.width});
 }
@@ -281,10 +281,10 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
   auto bytes = [](std::string content) {
     return [content](const TempDir& d) { clitest::WriteFile(d / "in", content); };
   };
-  auto valid = [](gm::cli::Format format, int channels) {
+  auto valid = [](const gm::io::Codec* format, int channels) {
     return [=](const TempDir& d) { Save(clitest::Picture(40, 30, channels, 2), d / "in", format); };
   };
-  auto spoiled = [](gm::cli::Format format, std::function<void(std::string&)> spoil) {
+  auto spoiled = [](const gm::io::Codec* format, std::function<void(std::string&)> spoil) {
     return [=](const TempDir& d) {
       Save(clitest::Picture(120, 90, 3, 2), d / "in", format);
       std::string content = clitest::ReadFile(d / "in");
@@ -300,29 +300,29 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
       {"empty file", bytes(""), plain, 2, "empty"},
       {"GIF under .png", bytes("GIF89a\x01\x00\x01\x00\x00\x00\x00;"), plain, 2, "not a PNG, JPEG or TIFF"},
       {"text under .jpg", bytes("hello, world\n"), {"@/in", "@/out.jpg"}, 2, "not a PNG, JPEG or TIFF"},
-      {"truncated PNG", spoiled(gm::cli::Format::Png, half), plain, 2, "corrupt or truncated PNG"},
-      {"corrupt PNG", spoiled(gm::cli::Format::Png, [](std::string& s) { s[s.size() / 2] ^= 0x55; }), plain, 2,
+      {"truncated PNG", spoiled(gm::io::CodecNamed("png"), half), plain, 2, "corrupt or truncated PNG"},
+      {"corrupt PNG", spoiled(gm::io::CodecNamed("png"), [](std::string& s) { s[s.size() / 2] ^= 0x55; }), plain, 2,
        "corrupt or truncated PNG"},
-      {"truncated JPEG", spoiled(gm::cli::Format::Jpeg, half), plain, 2, "Premature end of JPEG file"},
-      {"corrupt JPEG", spoiled(gm::cli::Format::Jpeg, [](std::string& s) { s.replace(3, 40, 40, '\x11'); }), plain, 2,
+      {"truncated JPEG", spoiled(gm::io::CodecNamed("jpeg"), half), plain, 2, "Premature end of JPEG file"},
+      {"corrupt JPEG", spoiled(gm::io::CodecNamed("jpeg"), [](std::string& s) { s.replace(3, 40, 40, '\x11'); }), plain, 2,
        "not a valid JPEG"},
-      {"truncated TIFF", spoiled(gm::cli::Format::Tiff, [](std::string& s) { s.resize(s.size() / 3); }), plain, 2,
+      {"truncated TIFF", spoiled(gm::io::CodecNamed("tiff"), [](std::string& s) { s.resize(s.size() / 3); }), plain, 2,
        "TIFF"},
-      {"corrupt TIFF", spoiled(gm::cli::Format::Tiff, [](std::string& s) { s.replace(4, 4, "\xff\xff\xff\x7f", 4); }),
+      {"corrupt TIFF", spoiled(gm::io::CodecNamed("tiff"), [](std::string& s) { s.replace(4, 4, "\xff\xff\xff\x7f", 4); }),
        plain, 2, "not a valid TIFF"},
       {"zero width", bytes(PngHeaderOnly(0, 10)), plain, 2, "width is zero"},
       {"over the size limit", bytes(PngHeaderOnly(2'000'001, 1)), plain, 2, "2000000"},
       {"over the memory limit", bytes(PngHeaderOnly(20'000, 20'000)), {"--max-memory", "100M", "@/in", "@/out.png"},
        2, "--max-memory"},
       {"over the default memory limit", bytes(PngHeaderOnly(1'999'999, 1'999'999)), plain, 2, "--max-memory"},
-      {"missing output folder", valid(gm::cli::Format::Png, 3), {"@/in", "@/no/such/out.png"}, 3, "cannot create"},
-      {"output folder is a file", valid(gm::cli::Format::Png, 3), {"@/in", "@/in/out.png"}, 3, "cannot create"},
-      {"output in /proc", valid(gm::cli::Format::Png, 3), {"@/in", "/proc/out.png"}, 3, "cannot create"},
-      {"alpha to JPEG", valid(gm::cli::Format::Png, 4), {"@/in", "@/out.jpg"}, 3, "alpha"},
-      {"unknown output format", valid(gm::cli::Format::Png, 3), {"@/in", "@/out.bmp"}, 1, "format"},
-      {"rect outside", valid(gm::cli::Format::Png, 3), {"--rect", "0,0,31,40", "@/in", "@/out.png"}, 1, "outside"},
-      {"bad option", valid(gm::cli::Format::Png, 3), {"--tile", "big", "@/in", "@/out.png"}, 1, "--tile"},
-      {"tile below one cell", valid(gm::cli::Format::Png, 3), {"--tile", "7x11", "@/in", "@/out.png"}, 4,
+      {"missing output folder", valid(gm::io::CodecNamed("png"), 3), {"@/in", "@/no/such/out.png"}, 3, "cannot create"},
+      {"output folder is a file", valid(gm::io::CodecNamed("png"), 3), {"@/in", "@/in/out.png"}, 3, "cannot create"},
+      {"output in /proc", valid(gm::io::CodecNamed("png"), 3), {"@/in", "/proc/out.png"}, 3, "cannot create"},
+      {"alpha to JPEG", valid(gm::io::CodecNamed("png"), 4), {"@/in", "@/out.jpg"}, 3, "alpha"},
+      {"unknown output format", valid(gm::io::CodecNamed("png"), 3), {"@/in", "@/out.bmp"}, 1, "format"},
+      {"rect outside", valid(gm::io::CodecNamed("png"), 3), {"--rect", "0,0,31,40", "@/in", "@/out.png"}, 1, "outside"},
+      {"bad option", valid(gm::io::CodecNamed("png"), 3), {"--tile", "big", "@/in", "@/out.png"}, 1, "--tile"},
+      {"tile below one cell", valid(gm::io::CodecNamed("png"), 3), {"--tile", "7x11", "@/in", "@/out.png"}, 4,
        "-30100 (filterBadParameters)"},
   };
   for (const Case& c : cases) {

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "cli/Codec.h"
+#include "io/Formats.h"
 #include "entry/Entry.h"
 #include "host/FilterHost.h"
 #include "tests/TestImages.h"
@@ -29,7 +29,7 @@ TEST(HostSamples, EveryHostSettingGivesTheDirectKernelResult) {
   std::mt19937 rng(99);
   for (const char* name : {"astronaut.png", "coffee.png"}) {
     const std::string path = std::string(GM_SAMPLES_DIR) + "/" + name;
-    const Image original = cli::DecodeImage(path, cli::DecodeLimits{}, [] { return false; });
+    const Image original = gm::io::DecodeFile(path, {gm::io::DecodeLimits{}, [] { return false; }});
     ASSERT_GT(original.width, 0) << path;
     for (const HostSetting& s : settings) {
       Image image = original;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Codec.h"
+#include "io/Formats.h"
 #include "gimp_session.h"
 #include "cli_files.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/FilterHost.h"
-#include "host/Image.h"
+#include "io/Image.h"
 #include "tests/win32/Machine.h"
 #include "tests/win32/PeModule.h"
 #include "tests/win32/Win32Api.h"

@@ -12,7 +12,7 @@
 
 #include "abi/HostTypes.h"
 #include "host/FilterHost.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
 namespace gm::test {
 

@@ -16,7 +16,7 @@
 
 #include "abi/HostTypes.h"
 #include "host/FilterHost.h"
-#include "host/Image.h"
+#include "io/Image.h"
 #include "tests/wine/WinePath.h"
 
 namespace {

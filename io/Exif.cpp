@@ -1,8 +1,8 @@
-#include "cli/Exif.h"
+#include "io/Exif.h"
 
 #include <cstring>
 
-namespace gm::cli {
+namespace gm::io {
 
 namespace {
 
@@ -52,4 +52,4 @@ int ExifOrientation(std::span<const uint8_t> block) {
   return 1;
 }
 
-}  // namespace gm::cli
+}  // namespace gm::io

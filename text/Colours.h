@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "abi/HostTypes.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
-namespace gm::cli {
+namespace gm::text {
 
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;
@@ -29,4 +29,4 @@ std::string AnsiText(const std::string& text, const std::vector<Rgb>& colours);
 // each run of one colour in one element.
 std::string HtmlPage(const std::string& text, const std::vector<Rgb>& colours, const std::string& title);
 
-}  // namespace gm::cli
+}  // namespace gm::text

@@ -7,16 +7,16 @@
 #include <string>
 
 #include "abi/HostTypes.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
-namespace gm::cli {
+namespace gm::text {
 
 // The character drawn in the 8 x 12 cell at (left, top), or nothing when the
 // cell is not a drawn glyph.
 std::optional<char> ReadCell(const Image& image, int32_t left, int32_t top);
 
 // One line per cell row of the area, each (area width / 8) characters and "\n".
-// Throws Failure when a cell holds no glyph.
+// Throws std::runtime_error when a cell holds no glyph.
 std::string ReadDrawnText(const Image& image, VRect area);
 
-}  // namespace gm::cli
+}  // namespace gm::text

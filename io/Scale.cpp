@@ -1,10 +1,9 @@
-#include "cli/Scale.h"
+#include "io/Scale.h"
 
 #include <algorithm>
 
-#include "cli/Codec.h"
 
-namespace gm::cli {
+namespace gm::io {
 
 Size ScaledSize(int32_t width, int32_t height, int32_t newWidth) {
   const int64_t h = (int64_t{height} * newWidth * 2 + width) / (int64_t{width} * 2);
@@ -25,7 +24,7 @@ AreaScaler::AreaScaler(int32_t inWidth, int32_t inHeight, int channels, Size siz
       across_(static_cast<size_t>(size.width) * channels_),
       pending_(across_.size()),
       fresh_(across_.size()),
-      result_(ReserveImage(static_cast<uint32_t>(size.width), static_cast<uint32_t>(size.height), channels)) {
+      result_(size.width, size.height, channels) {
   const uint64_t in = static_cast<uint64_t>(inWidth);
   const uint64_t out = static_cast<uint64_t>(size.width);
   for (uint64_t o = 0; o < out; ++o) {
@@ -70,7 +69,7 @@ void AreaScaler::AddRow(const uint8_t* row) {
 
 void AreaScaler::Emit(int32_t outRow, const std::vector<uint64_t>& sums) {
   const uint64_t total = static_cast<uint64_t>(inWidth_) * static_cast<uint64_t>(inHeight_);
-  uint8_t* dst = CommitRows(result_, static_cast<uint32_t>(outRow), static_cast<uint32_t>(outRow) + 1);
+  uint8_t* dst = result_.At(0, outRow);
   for (size_t i = 0; i < sums.size(); ++i) dst[i] = static_cast<uint8_t>((sums[i] + total / 2) / total);
   if (outRow == pendingRow_) pendingRow_ = -1;
 }
@@ -81,9 +80,9 @@ Image AreaScale(const Image& source, Size size, const CancelCheck& cancel) {
   AreaScaler scaler(source.width, source.height, source.channels, size);
   for (int32_t y = 0; y < source.height; ++y) {
     scaler.AddRow(source.At(0, y));
-    if (cancel && (y & 63) == 0 && cancel()) throw Failure(kExitCancelled, "", "cancelled");
+    if (cancel && (y & 63) == 0 && cancel()) throw Cancelled("");
   }
   return scaler.Take();
 }
 
-}  // namespace gm::cli
+}  // namespace gm::io

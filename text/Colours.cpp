@@ -1,10 +1,10 @@
-#include "cli/Colours.h"
+#include "text/Colours.h"
 
 #include <cstdio>
 
 #include "fit/GlyphTable.h"
 
-namespace gm::cli {
+namespace gm::text {
 
 namespace {
 
@@ -108,4 +108,4 @@ std::string HtmlPage(const std::string& text, const std::vector<Rgb>& colours, c
   return out;
 }
 
-}  // namespace gm::cli
+}  // namespace gm::text

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/Failure.h"
-#include "host/Image.h"
+#include "io/Errors.h"
+#include "io/Image.h"
 
-namespace gm::cli {
+namespace gm::io {
 
 // The width and height that keep the aspect ratio at the given width.
 struct Size {
@@ -49,4 +49,4 @@ class AreaScaler {
 
 Image AreaScale(const Image& source, Size size, const CancelCheck& cancel = {});
 
-}  // namespace gm::cli
+}  // namespace gm::io

@@ -1,9 +1,9 @@
-#include "cli/Units.h"
+#include "io/Units.h"
 
 #include <cctype>
 #include <cstdio>
 
-namespace gm::cli {
+namespace gm::io {
 
 std::string FormatBytes(uint64_t bytes) {
   static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
@@ -46,4 +46,4 @@ std::optional<uint64_t> ParseBytes(const std::string& text) {
   return value << shift;
 }
 
-}  // namespace gm::cli
+}  // namespace gm::io

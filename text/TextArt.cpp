@@ -1,12 +1,12 @@
-#include "cli/TextArt.h"
+#include "text/TextArt.h"
 
 #include <array>
 #include <map>
+#include <stdexcept>
 
-#include "cli/Failure.h"
 #include "fit/GlyphTable.h"
 
-namespace gm::cli {
+namespace gm::text {
 
 namespace {
 
@@ -60,9 +60,8 @@ std::string ReadDrawnText(const Image& image, VRect area) {
     for (int32_t n = 0; n < columns; ++n) {
       const auto c = ReadCell(image, area.left + n * kGlyphWidth, area.top + m * kGlyphHeight);
       if (!c) {
-        throw Failure(kExitFilter, "",
-                      "the filter left the cell in row " + std::to_string(m) + ", column " + std::to_string(n) +
-                          " without a glyph");
+        throw std::runtime_error("the filter left the cell in row " + std::to_string(m) + ", column " +
+                                 std::to_string(n) + " without a glyph");
       }
       text += *c;
     }
@@ -71,4 +70,4 @@ std::string ReadDrawnText(const Image& image, VRect area) {
   return text;
 }
 
-}  // namespace gm::cli
+}  // namespace gm::text

@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-namespace gm::cli {
+namespace gm::io {
 
 std::string FormatBytes(uint64_t bytes);
 // A count with an optional K, M, G or T suffix (powers of 1024, "iB" or "B" allowed).
 std::optional<uint64_t> ParseBytes(const std::string& text);
 
-}  // namespace gm::cli
+}  // namespace gm::io

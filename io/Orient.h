@@ -1,10 +1,9 @@
 // Turns an image the way its EXIF orientation says viewers show it.
 #pragma once
 
-#include "cli/Scale.h"
-#include "host/Image.h"
+#include "io/Image.h"
 
-namespace gm::cli {
+namespace gm::io {
 
 // Orientations 5 to 8 show the stored rows as columns.
 bool SwapsAxes(int orientation);
@@ -15,4 +14,4 @@ bool SwapsAxes(int orientation);
 // Flips work in place; the others need a second image of the same size.
 Image Orient(Image image, int orientation);
 
-}  // namespace gm::cli
+}  // namespace gm::io

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-namespace gm::cli {
+namespace gm::io {
 
 // The orientation tag of the block's first directory, 1 to 8; 1 (rows as
 // stored) when the block is missing, damaged or names no valid orientation.
@@ -12,4 +12,4 @@ namespace gm::cli {
 // JPEG files put in front of it.
 int ExifOrientation(std::span<const uint8_t> block);
 
-}  // namespace gm::cli
+}  // namespace gm::io

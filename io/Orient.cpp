@@ -1,9 +1,9 @@
-#include "cli/Orient.h"
+#include "io/Orient.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace gm::cli {
+namespace gm::io {
 
 namespace {
 
@@ -79,4 +79,4 @@ Image Orient(Image image, int orientation) {
   return turned;
 }
 
-}  // namespace gm::cli
+}  // namespace gm::io

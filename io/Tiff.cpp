@@ -1,18 +1,106 @@
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "cli/Codec.h"
-#include "cli/TiffMessages.h"
+#include "io/Builder.h"
+#include "io/Formats.h"
 
-namespace gm::cli {
+namespace gm::io {
 
 namespace {
+
+// libtiff reports through callbacks; these keep its first error and its
+// latest warning, each as one line, for our own message. A warning counts
+// when nothing worse was said: some codecs explain a block they cannot
+// decode only as a warning.
+struct TiffMessages {
+  char error[256] = {};
+  char warning[256] = {};
+};
+
+void Keep(char (&to)[256], TIFF* tif, const char* module, const char* format, va_list args) {
+  char text[200];
+  std::vsnprintf(text, sizeof text, format, args);
+  // Some of libtiff's texts span lines; the tool's errors are one line.
+  for (char* c = text; *c; ++c) {
+    if (static_cast<unsigned char>(*c) < 0x20) *c = ' ';
+  }
+  // libtiff often starts with the file name, which our line already names.
+  const char* name = tif ? TIFFFileName(tif) : nullptr;
+  const size_t length = name ? std::strlen(name) : 0;
+  const char* reason = text;
+  if (length && std::strncmp(text, name, length) == 0 && std::strncmp(text + length, ": ", 2) == 0) reason += length + 2;
+  std::snprintf(to, sizeof to, "%s%s%s", module ? module : "", module ? ": " : "", reason);
+}
+
+int OnTiffError(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
+  auto* messages = static_cast<TiffMessages*>(user);
+  // The first error is the cause, later ones its echoes.
+  if (messages->error[0] == 0) Keep(messages->error, tif, module, format, args);
+  return 1;
+}
+
+int OnTiffWarning(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
+  if (user) Keep(static_cast<TiffMessages*>(user)->warning, tif, module, format, args);
+  return 1;
+}
+
+
+using OpenOptions = std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)>;
+
+OpenOptions MakeOptions(TiffMessages& messages, bool warnings) {
+  OpenOptions options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+  if (!options) throw std::bad_alloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnTiffError, &messages);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnTiffWarning, warnings ? &messages : nullptr);
+  return options;
+}
+
+// libtiff reads through our source; nothing is mapped (mode "m").
+tmsize_t ReadSource(thandle_t handle, void* data, tmsize_t size) {
+  return static_cast<tmsize_t>(static_cast<Source*>(handle)->Read(data, static_cast<size_t>(size)));
+}
+tmsize_t WriteNothing(thandle_t, void*, tmsize_t) { return -1; }
+toff_t SeekSource(thandle_t handle, toff_t offset, int whence) {
+  auto* source = static_cast<Source*>(handle);
+  uint64_t base = 0;
+  if (whence == SEEK_CUR) base = source->Tell();
+  if (whence == SEEK_END) base = source->Size();
+  const uint64_t to = base + offset;
+  return source->Seek(to) ? to : static_cast<toff_t>(-1);
+}
+int CloseNothing(thandle_t) { return 0; }
+toff_t SourceSize(thandle_t handle) { return static_cast<Source*>(handle)->Size(); }
+int MapNothing(thandle_t, void**, toff_t*) { return 0; }
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+// And writes to a descriptor it does not own.
+int Fd(thandle_t handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+tmsize_t ReadFd(thandle_t handle, void* data, tmsize_t size) {
+  return RetryInterrupted([&] { return ::read(Fd(handle), data, static_cast<size_t>(size)); });
+}
+tmsize_t WriteFd(thandle_t handle, void* data, tmsize_t size) {
+  const int error = WriteAll(Fd(handle), data, static_cast<size_t>(size));
+  errno = error;
+  return error ? -1 : size;
+}
+toff_t SeekFd(thandle_t handle, toff_t offset, int whence) {
+  return static_cast<toff_t>(::lseek(Fd(handle), static_cast<off_t>(offset), whence));
+}
+toff_t FdSize(thandle_t handle) {
+  struct stat st {};
+  return ::fstat(Fd(handle), &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+}
 
 struct Layout {
   uint32_t width = 0, height = 0;
@@ -193,7 +281,7 @@ class TiffReader {
   [[noreturn]] void Fail(const std::string& what) {
     const char* said = messages_.error[0] ? messages_.error : messages_.warning;
     const std::string detail = said[0] ? std::string(" (") + said + ")" : "";
-    throw Failure(kExitInput, path_, what + detail);
+    throw Error(path_, what + detail);
   }
 
  private:
@@ -204,7 +292,7 @@ class TiffReader {
     return v;
   }
   void PollCancel() {
-    if (cancel_ && cancel_()) throw Failure(kExitCancelled, path_, "cancelled");
+    if (cancel_ && cancel_()) throw Cancelled(path_);
   }
 
   TIFF* tif_;
@@ -214,25 +302,31 @@ class TiffReader {
   uint64_t maxBytes_;
 };
 
-}  // namespace
+bool Sniff(std::span<const uint8_t> h) {
+  return h.size() >= 4 && ((h[0] == 'I' && h[1] == 'I' && (h[2] == 42 || h[2] == 43) && h[3] == 0) ||
+                           (h[0] == 'M' && h[1] == 'M' && h[2] == 0 && (h[3] == 42 || h[3] == 43)));
+}
 
-Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, const CancelCheck& cancel,
-                 const ScaleRequest& scale) {
+Image DecodeTiff(Source& source, const DecodeRequest& request) {
+  const std::string& path = source.Name();
+  DecodeLimits limits = request.limits;
+  const CancelCheck& cancel = request.cancel;
+  // Random access: a stream is read into memory first, within the limit.
+  if (!source.Seekable()) {
+    source.Whole(limits.maxBytes, "TIFF");
+    limits.maxBytes -= source.HeldBytes();
+  }
   TiffMessages messages;
-  std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
-  if (!options) throw Failure(kExitInput, path, "out of memory");
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnTiffError, &messages);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnTiffWarning, &messages);
+  const OpenOptions options = MakeOptions(messages, true);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
                                       static_cast<tmsize_t>(std::min<uint64_t>(limits.maxBytes, INT64_MAX)));
-  // libtiff closes the descriptor it is given: hand it a copy.
-  const int own = ::dup(fd);
-  if (own < 0) throw Failure(kExitInput, path, std::strerror(errno));
-  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFFdOpenExt(own, path.c_str(), "rm", options.get()), TIFFClose);
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(
+      TIFFClientOpenExt(path.c_str(), "rm", &source, ReadSource, WriteNothing, SeekSource, CloseNothing, SourceSize,
+                        MapNothing, UnmapNothing, options.get()),
+      TIFFClose);
   if (!tif) {
-    ::close(own);
-    throw Failure(kExitInput, path,
-                  std::string("not a valid TIFF file") + (messages.error[0] ? std::string(": ") + messages.error : ""));
+    source.Check();
+    throw Error(path, std::string("not a valid TIFF file") + (messages.error[0] ? std::string(": ") + messages.error : ""));
   }
 
   TiffReader reader(tif.get(), path, cancel, messages, limits.maxBytes);
@@ -245,7 +339,7 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
   const int orientation = stored >= ORIENTATION_TOPLEFT && stored <= ORIENTATION_LEFTBOT ? stored : 1;
 
   const bool inOrder = !direct || layout.planar != PLANARCONFIG_SEPARATE;
-  const auto target = scale.Resolve(layout.width, layout.height, orientation);
+  const auto target = request.scale.Resolve(layout.width, layout.height, orientation);
   ImageBuilder image(path, layout.width, layout.height, channels, target, inOrder, limits);
   if (direct) {
     reader.ReadDirect(layout, image);
@@ -257,4 +351,65 @@ Image DecodeTiff(int fd, const std::string& path, const DecodeLimits& limits, co
   return decoded;
 }
 
-}  // namespace gm::cli
+void EncodeTiff(const Image& image, bool grey, int fd, const std::string& path, const EncodeRequest& request) {
+  TiffMessages messages;
+  auto fail = [&](const std::string& what) {
+    const int saved = errno;
+    std::string reason = what;
+    if (messages.error[0]) {
+      reason += std::string(": ") + messages.error;
+    } else if (saved) {
+      reason += std::string(": ") + std::strerror(saved);
+    }
+    return Error(path, reason);
+  };
+  const OpenOptions options = MakeOptions(messages, false);
+  const auto handle = reinterpret_cast<thandle_t>(static_cast<intptr_t>(fd));
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFClientOpenExt(path.c_str(), "wm", handle, ReadFd, WriteFd, SeekFd,
+                                                               CloseNothing, FdSize, MapNothing, UnmapNothing,
+                                                               options.get()),
+                                             TIFFClose);
+  if (!tif) throw fail("cannot write the TIFF file");
+
+  const bool alpha = image.channels == 4;
+  const uint16_t samples = static_cast<uint16_t>((grey ? 1 : 3) + (alpha ? 1 : 0));
+  TIFF* t = tif.get();
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, grey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+  TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1);
+  TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  if (alpha) {
+    const uint16_t kinds[] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, kinds);
+  }
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+
+  const size_t step = static_cast<size_t>(image.channels);
+  std::vector<uint8_t> spare(static_cast<size_t>(image.width) * samples);
+  for (int32_t y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.pixels.data() + static_cast<size_t>(y) * image.RowBytes();
+    uint8_t* out = spare.data();
+    for (int32_t x = 0; x < image.width; ++x, row += step) {
+      *out++ = row[0];
+      if (!grey) {
+        *out++ = row[1];
+        *out++ = row[2];
+      }
+      if (alpha) *out++ = row[3];
+    }
+    if (TIFFWriteScanline(t, spare.data(), static_cast<uint32_t>(y), 0) != 1) throw fail("cannot write the TIFF file");
+    if ((y & 63) == 0 && request.cancel && request.cancel()) throw Cancelled(path);
+  }
+  if (!TIFFFlush(t)) throw fail("cannot write the TIFF file");
+}
+
+}  // namespace
+
+extern const Codec kTiffCodec{"TIFF", "tiff", {"tif", "tiff"}, true, Sniff, DecodeTiff, EncodeTiff};
+
+}  // namespace gm::io
