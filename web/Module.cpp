@@ -11,9 +11,13 @@
 #include <string>
 
 #include "entry/Entry.h"
+#include "fit/GlyphTable.h"
 #include "fit/Kernels.h"
 #include "host/FilterHost.h"
+#include "io/Scale.h"
 #include "product/Product.h"
+#include "text/Colours.h"
+#include "text/TextArt.h"
 
 #define GM_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
@@ -22,12 +26,18 @@ extern "C" void gm_progress(double fraction);
 
 namespace {
 
-// The tool's limit on either side of an image.
+// The tool's limits on either side of an image and on --columns.
 constexpr int32_t kMaxSide = 2'000'000;
+constexpr int32_t kMaxColumns = 250'000;
+
+// The outputs a run can make besides the image, by their number in gm_run's
+// `outputs` bits and in gm_output.
+enum Output { kText, kAnsi, kHtml, kColours, kOutputs };
 
 struct State {
   gm::Image input;
   gm::Image output;
+  std::string outputs[kOutputs];
   std::string error;
   std::string kernels;
 };
@@ -102,11 +112,22 @@ GM_EXPORT(gm_input) uint8_t* gm_input(int32_t width, int32_t height, int32_t cha
   return pixels;
 }
 
-// Filters the input image within rect (the whole image when bottom is 0).
-GM_EXPORT(gm_run) int gm_run(int32_t top, int32_t left, int32_t bottom, int32_t right) {
+// The tool's run on the input image: scaled to `columns` cells across (none
+// when 0), filtered within rect (the whole image when bottom is 0), and the
+// outputs whose bits are set in `outputs` read back; `title` is the page's.
+GM_EXPORT(gm_run)
+int gm_run(int32_t columns, int32_t top, int32_t left, int32_t bottom, int32_t right, int32_t outputs,
+           const char* title) {
   return Guarded([&](State& s) {
     gm::Image image = std::move(s.input);
+    for (std::string& out : s.outputs) out.clear();
     if (image.pixels.empty()) throw Refusal("no image to filter");
+    if (columns != 0) {
+      if (columns < 1 || columns > kMaxColumns) {
+        throw Refusal("columns " + std::to_string(columns) + ": a whole number from 1 to 250000 wanted");
+      }
+      image = gm::io::AreaScale(image, gm::io::ScaledSize(image.width, image.height, columns * kGlyphWidth));
+    }
     std::optional<VRect> rect;
     if (bottom != 0) {
       rect = VRect{top, left, bottom, right};
@@ -118,9 +139,32 @@ GM_EXPORT(gm_run) int gm_run(int32_t top, int32_t left, int32_t bottom, int32_t 
                       std::to_string(image.height) + " image");
       }
     }
+    const auto wants = [&](Output o) { return (outputs >> o & 1) != 0; };
+    // Each cell's colour as it was before the filter drew over it.
+    const VRect area = rect.value_or(VRect{0, 0, image.height, image.width});
+    std::vector<gm::text::Rgb> colours;
+    if (wants(kAnsi) || wants(kHtml) || wants(kColours)) colours = gm::text::CellColours(image, area);
+
     Filter(image, rect);
+
+    std::string text;
+    if (wants(kText) || wants(kAnsi) || wants(kHtml)) text = gm::text::ReadDrawnText(image, area);
+    if (wants(kAnsi)) s.outputs[kAnsi] = gm::text::AnsiText(text, colours);
+    if (wants(kHtml)) s.outputs[kHtml] = gm::text::HtmlPage(text, colours, title ? title : "");
+    if (wants(kColours)) {
+      for (const gm::text::Rgb& c : colours) s.outputs[kColours] += {char(c.r), char(c.g), char(c.b)};
+    }
+    if (wants(kText)) s.outputs[kText] = std::move(text);
     s.output = std::move(image);
   });
+}
+
+// An output of the last run (Output's numbers), and its size in bytes.
+GM_EXPORT(gm_output) const char* gm_output(int32_t which) {
+  return which >= 0 && which < kOutputs ? Current().outputs[which].data() : nullptr;
+}
+GM_EXPORT(gm_output_size) size_t gm_output_size(int32_t which) {
+  return which >= 0 && which < kOutputs ? Current().outputs[which].size() : 0;
 }
 
 GM_EXPORT(gm_error) const char* gm_error() { return Current().error.c_str(); }

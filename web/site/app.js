@@ -122,6 +122,7 @@ async function draw() {
     return;
   }
   fail('');
+  art.setAttribute('aria-busy', 'true');
   const timer = setTimeout(() => showProgress(0), 150);
   state.drawing = ask('draw', { columns: columns(), rect: rect() });
   try {
@@ -136,6 +137,8 @@ async function draw() {
   if (state.again) {
     state.again = false;
     draw();
+  } else {
+    art.setAttribute('aria-busy', 'false');
   }
 }
 

@@ -38,7 +38,7 @@ const args = ({ columns, rect: r }) => [
 ];
 
 for (const c of cases) {
-  test(`${c.file} ${args(c).join(' ')}: the tool's bytes`, async () => {
+  test(`${basename(c.file)} ${args(c).join(' ')}: the tool's bytes`, async () => {
     const gm = await loadPackage();
     const image = readPng(readFileSync(c.file));
     const options = { columns: c.columns, rect: c.rect };
