@@ -126,7 +126,10 @@ int gm_run(int32_t columns, int32_t top, int32_t left, int32_t bottom, int32_t r
       if (columns < 1 || columns > kMaxColumns) {
         throw Refusal("columns " + std::to_string(columns) + ": a whole number from 1 to 250000 wanted");
       }
-      image = gm::io::AreaScale(image, gm::io::ScaledSize(image.width, image.height, columns * kGlyphWidth));
+      // Averaging at the same size gives every pixel back as it was: a camera
+      // frame as wide as its cells are asked to be skips the work.
+      const gm::io::Size size = gm::io::ScaledSize(image.width, image.height, columns * kGlyphWidth);
+      if (size.width != image.width || size.height != image.height) image = gm::io::AreaScale(image, size);
     }
     std::optional<VRect> rect;
     if (bottom != 0) {

@@ -226,7 +226,10 @@ async function startCamera() {
     if (!camera || camera.stream !== stream) return;
     try {
       const bitmap = await createImageBitmap(video);
-      const frame = await ask('frame', { bitmap, columns: columns() }, [bitmap]);
+      // Fitted to the window, but no wider than the camera's own cells:
+      // more would only enlarge the picture, at a cost on every frame.
+      const across = $('columns').value ? columns() : Math.min(columns(), Math.floor(bitmap.width / 8));
+      const frame = await ask('frame', { bitmap, columns: across }, [bitmap]);
       if (state.camera !== camera) return;
       const drawStart = performance.now();
       showArt(frame.text, frame.colours, $('colour').checked);

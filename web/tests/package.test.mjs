@@ -27,6 +27,7 @@ function translucent() {
 const cases = [
   { file: join(samples, 'coffee.png') },
   { file: join(samples, 'coffee.png'), rect: { top: 13, left: 21, bottom: 301, right: 555 } },
+  { file: join(samples, 'coffee.png'), columns: 75 }, // its own size
   { file: join(samples, 'astronaut.png'), columns: 57 },
   { file: join(samples, 'astronaut.png'), columns: 90, rect: { top: 40, left: 16, bottom: 300, right: 500 } },
   { file: translucent(), columns: 70 },
