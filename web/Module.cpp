@@ -14,6 +14,8 @@
 #include "fit/GlyphTable.h"
 #include "fit/Kernels.h"
 #include "host/FilterHost.h"
+#include "io/Decode.h"
+#include "io/Orient.h"
 #include "io/Scale.h"
 #include "product/Product.h"
 #include "text/Colours.h"
@@ -112,12 +114,14 @@ GM_EXPORT(gm_input) uint8_t* gm_input(int32_t width, int32_t height, int32_t cha
   return pixels;
 }
 
-// The tool's run on the input image: scaled to `columns` cells across (none
-// when 0), filtered within rect (the whole image when bottom is 0), and the
-// outputs whose bits are set in `outputs` read back; `title` is the page's.
+// The tool's run on the input image: turned upright by its EXIF
+// `orientation` (1 to 8; anything else leaves it), scaled to `columns` cells
+// across the upright image (none when 0), filtered within rect (the whole
+// image when bottom is 0), and the outputs whose bits are set in `outputs`
+// read back; `title` is the page's.
 GM_EXPORT(gm_run)
-int gm_run(int32_t columns, int32_t top, int32_t left, int32_t bottom, int32_t right, int32_t outputs,
-           const char* title) {
+int gm_run(int32_t orientation, int32_t columns, int32_t top, int32_t left, int32_t bottom, int32_t right,
+           int32_t outputs, const char* title) {
   return Guarded([&](State& s) {
     gm::Image image = std::move(s.input);
     for (std::string& out : s.outputs) out.clear();
@@ -126,11 +130,14 @@ int gm_run(int32_t columns, int32_t top, int32_t left, int32_t bottom, int32_t r
       if (columns < 1 || columns > kMaxColumns) {
         throw Refusal("columns " + std::to_string(columns) + ": a whole number from 1 to 250000 wanted");
       }
+      // As the tool scales: the stored image, to the upright width asked for.
+      const gm::io::ScaleRequest scale{.width = columns * kGlyphWidth, .upright = true};
+      const gm::io::Size size = *scale.Resolve(image.width, image.height, orientation);
       // Averaging at the same size gives every pixel back as it was: a camera
       // frame as wide as its cells are asked to be skips the work.
-      const gm::io::Size size = gm::io::ScaledSize(image.width, image.height, columns * kGlyphWidth);
       if (size.width != image.width || size.height != image.height) image = gm::io::AreaScale(image, size);
     }
+    image = gm::io::Orient(std::move(image), orientation);
     std::optional<VRect> rect;
     if (bottom != 0) {
       rect = VRect{top, left, bottom, right};

@@ -15,7 +15,7 @@ export interface FilteredImage {
   channels: 3 | 4;
 }
 
-/** A selection's bounding box in pixels (of the scaled image when `columns` is given); right and bottom exclusive. */
+/** A selection's bounding box in pixels of the upright image, scaled when `columns` is given; right and bottom exclusive. */
 export interface Rect {
   top: number;
   left: number;
@@ -24,6 +24,8 @@ export interface Rect {
 }
 
 export interface Area {
+  /** The EXIF orientation, 1 to 8: the image is turned upright first, as the tool turns a photo. Default 1, as stored. */
+  orientation?: number;
   /** Scale first, by area averaging with the aspect ratio kept, so that the art is this many cells (8 pixels each) across. */
   columns?: number;
   /** Filter only this rectangle; pixels outside it stay as they were. Default: the whole image. */

@@ -135,8 +135,9 @@ class GlyphMosaic {
 
   /**
    * One run, every output asked for at once: { image, text, ansi, html,
-   * colours }. options: columns (scale first, so that the art is this many
-   * cells across), rect ({ top, left, bottom, right } in the scaled image's
+   * colours }. options: orientation (the EXIF orientation, 1 to 8: the image
+   * is turned upright first, as the tool turns a photo), columns (scale
+   * first, so that the art is this many cells across), rect ({ top, left, bottom, right } in the scaled image's
    * pixels), text / ansi / html / colours (true for each output wanted),
    * title (the page's), onProgress (called with 0 to 1 while the filter runs).
    */
@@ -148,9 +149,11 @@ class GlyphMosaic {
         `glyphmosaic: image.data must be a Uint8Array or Uint8ClampedArray of width x height x 3 or 4 samples (${width}x${height}, ${data?.length} given)`,
       );
     }
-    const { columns = 0, rect = { top: 0, left: 0, bottom: 0, right: 0 } } = options;
-    const numbers = [columns, rect.top, rect.left, rect.bottom, rect.right];
-    if (!numbers.every(Number.isInteger)) throw new TypeError('glyphmosaic: columns and rect take whole numbers');
+    const { orientation = 1, columns = 0, rect = { top: 0, left: 0, bottom: 0, right: 0 } } = options;
+    const numbers = [orientation, columns, rect.top, rect.left, rect.bottom, rect.right];
+    if (!numbers.every(Number.isInteger)) {
+      throw new TypeError('glyphmosaic: orientation, columns and rect take whole numbers');
+    }
     const x = this.exports;
     const input = x.gm_input(width, height, channels);
     if (!input) this.fail();
@@ -184,19 +187,19 @@ class GlyphMosaic {
   }
 
   /** The filtered image, the input's channels kept: { data, width, height, channels }. */
-  filter(image, { rect, columns } = {}) {
-    return this.run(image, { rect, columns }).image;
+  filter(image, { orientation, columns, rect } = {}) {
+    return this.run(image, { orientation, columns, rect }).image;
   }
 
   /** The art as text; with colour, in 24-bit terminal colour, as `glyphmosaic --text -` writes it. */
-  text(image, { columns, rect, colour, color } = {}) {
+  text(image, { orientation, columns, rect, colour, color } = {}) {
     const ansi = Boolean(colour ?? color);
-    const result = this.run(image, { columns, rect, text: !ansi, ansi });
+    const result = this.run(image, { orientation, columns, rect, text: !ansi, ansi });
     return ansi ? result.ansi : result.text;
   }
 
   /** The art as a self-contained page, as `glyphmosaic --html` writes it. */
-  html(image, { columns, rect, title } = {}) {
-    return this.run(image, { columns, rect, title, html: true }).html;
+  html(image, { orientation, columns, rect, title } = {}) {
+    return this.run(image, { orientation, columns, rect, title, html: true }).html;
   }
 }

@@ -24,6 +24,25 @@ function translucent() {
   return path;
 }
 
+// coffee.png as a camera stores a photo shot upright: rows as the sensor
+// read them, and EXIF orientation 6 (turn a quarter clockwise) in an eXIf chunk.
+function turned() {
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    for (let k = 0; k < 8; ++k) n = n & 1 ? 0xedb88320 ^ (n >>> 1) : n >>> 1;
+    return n >>> 0;
+  });
+  const crc32 = (bytes) => ~bytes.reduce((c, b) => crcTable[(c ^ b) & 255] ^ (c >>> 8), ~0) >>> 0;
+  const exif = Buffer.from('4d4d002a000000080001011200030000000100060000000000000000', 'hex');
+  const chunk = Buffer.alloc(12 + exif.length);
+  chunk.writeUInt32BE(exif.length, 0);
+  Buffer.concat([Buffer.from('eXIf'), exif]).copy(chunk, 4);
+  chunk.writeUInt32BE(crc32(chunk.subarray(4, 8 + exif.length)), 8 + exif.length);
+  const png = readFileSync(join(samples, 'coffee.png'));
+  const path = join(scratch, 'turned.png');
+  writeFileSync(path, Buffer.concat([png.subarray(0, 33), chunk, png.subarray(33)])); // after IHDR
+  return path;
+}
+
 const cases = [
   { file: join(samples, 'coffee.png') },
   { file: join(samples, 'coffee.png'), rect: { top: 13, left: 21, bottom: 301, right: 555 } },
@@ -31,6 +50,7 @@ const cases = [
   { file: join(samples, 'astronaut.png'), columns: 57 },
   { file: join(samples, 'astronaut.png'), columns: 90, rect: { top: 40, left: 16, bottom: 300, right: 500 } },
   { file: translucent(), columns: 70 },
+  { file: turned(), orientation: 6, columns: 44, rect: { top: 8, left: 16, bottom: 300, right: 200 } },
 ];
 
 const args = ({ columns, rect: r }) => [
@@ -42,7 +62,7 @@ for (const c of cases) {
   test(`${basename(c.file)} ${args(c).join(' ')}: the tool's bytes`, async () => {
     const gm = await loadPackage();
     const image = readPng(readFileSync(c.file));
-    const options = { columns: c.columns, rect: c.rect };
+    const options = { orientation: c.orientation, columns: c.columns, rect: c.rect };
     const expected = readPng(native('--format', 'png', ...args(c), c.file, '-'));
     assert.deepEqual(gm.filter(image, options), { ...expected, channels: expected.data.length / (expected.width * expected.height) });
     assert.equal(gm.text(image, options), native('--text', '-', ...args(c), c.file).toString());
