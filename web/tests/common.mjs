@@ -1,8 +1,9 @@
 // What the web tests share: the native tool they compare with, PNG pixels,
 // the built package and a static server that notes every request.
 import { execFileSync } from 'node:child_process';
-import { readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
+import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import pngjs from 'pngjs';
@@ -10,6 +11,10 @@ import pngjs from 'pngjs';
 export const build = process.env.GM_WEB_BUILD ?? 'build/wasm';
 export const samples = process.env.GM_SAMPLES_DIR ?? 'samples';
 const tool = process.env.GM_NATIVE_TOOL ?? 'build/release/glyphmosaic';
+
+/** A folder for the files a test makes, gone when the process ends. */
+export const scratch = mkdtempSync(join(tmpdir(), 'gm-web-'));
+process.on('exit', () => rmSync(scratch, { recursive: true, force: true }));
 
 /** The native tool's standard output for these arguments. */
 export function native(...args) {
@@ -66,4 +71,23 @@ export async function launchChromium() {
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
       '--use-fake-device-for-media-stream=fps=30', '--use-fake-ui-for-media-stream'],
   });
+}
+
+// coffee.png as a camera stores a photo shot upright: rows as the sensor
+// read them, and EXIF orientation 6 (turn a quarter clockwise) in an eXIf chunk.
+export function turned() {
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    for (let k = 0; k < 8; ++k) n = n & 1 ? 0xedb88320 ^ (n >>> 1) : n >>> 1;
+    return n >>> 0;
+  });
+  const crc32 = (bytes) => ~bytes.reduce((c, b) => crcTable[(c ^ b) & 255] ^ (c >>> 8), ~0) >>> 0;
+  const exif = Buffer.from('4d4d002a000000080001011200030000000100060000000000000000', 'hex');
+  const chunk = Buffer.alloc(12 + exif.length);
+  chunk.writeUInt32BE(exif.length, 0);
+  Buffer.concat([Buffer.from('eXIf'), exif]).copy(chunk, 4);
+  chunk.writeUInt32BE(crc32(chunk.subarray(4, 8 + exif.length)), 8 + exif.length);
+  const png = readFileSync(join(samples, 'coffee.png'));
+  const path = join(scratch, 'turned.png');
+  writeFileSync(path, Buffer.concat([png.subarray(0, 33), chunk, png.subarray(33)])); // after IHDR
+  return path;
 }

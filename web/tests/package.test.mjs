@@ -1,14 +1,12 @@
 // The npm package against the native tool: the same pixels in, the same
 // bytes out, whatever module and kernel variant run.
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
-import { loadPackage, native, readPng, sample, samples, writePng } from './common.mjs';
+import { loadPackage, native, readPng, sample, samples, scratch, turned, writePng } from './common.mjs';
 
-const scratch = mkdtempSync(join(tmpdir(), 'gm-web-'));
 
 // coffee.png with alpha falling across it, written as RGBA: alpha is kept,
 // colour under it filtered as stored.
@@ -21,25 +19,6 @@ function translucent() {
   }
   const path = join(scratch, 'translucent.png');
   writeFileSync(path, writePng({ data: rgba, width, height }));
-  return path;
-}
-
-// coffee.png as a camera stores a photo shot upright: rows as the sensor
-// read them, and EXIF orientation 6 (turn a quarter clockwise) in an eXIf chunk.
-function turned() {
-  const crcTable = Array.from({ length: 256 }, (_, n) => {
-    for (let k = 0; k < 8; ++k) n = n & 1 ? 0xedb88320 ^ (n >>> 1) : n >>> 1;
-    return n >>> 0;
-  });
-  const crc32 = (bytes) => ~bytes.reduce((c, b) => crcTable[(c ^ b) & 255] ^ (c >>> 8), ~0) >>> 0;
-  const exif = Buffer.from('4d4d002a000000080001011200030000000100060000000000000000', 'hex');
-  const chunk = Buffer.alloc(12 + exif.length);
-  chunk.writeUInt32BE(exif.length, 0);
-  Buffer.concat([Buffer.from('eXIf'), exif]).copy(chunk, 4);
-  chunk.writeUInt32BE(crc32(chunk.subarray(4, 8 + exif.length)), 8 + exif.length);
-  const png = readFileSync(join(samples, 'coffee.png'));
-  const path = join(scratch, 'turned.png');
-  writeFileSync(path, Buffer.concat([png.subarray(0, 33), chunk, png.subarray(33)])); // after IHDR
   return path;
 }
 

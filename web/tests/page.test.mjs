@@ -6,10 +6,9 @@ import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { build, launchChromium, native, readPng, samples, serve } from './common.mjs';
+import { build, launchChromium, native, readPng, samples, serve, turned } from './common.mjs';
 
 const coffee = join(samples, 'coffee.png');
-const astronaut = join(samples, 'astronaut.png');
 let server, browser, context, page;
 const requested = [];
 const refused = [];
@@ -72,13 +71,14 @@ test('the area to filter, as the tool takes --rect', async () => {
   await drawn(() => page.click('#whole'));
 });
 
-test('offline once loaded: the service worker serves the page and the module', async () => {
+test('offline once loaded, a photo turned upright by its EXIF orientation as the tool turns it', async () => {
+  const photo = turned();
   await context.setOffline(true);
   try {
     await page.reload();
     await page.fill('#columns', '77');
-    const text = await drawn(() => page.setInputFiles('#file', astronaut));
-    assert.equal(text, native('--text', '-', '--columns', '77', astronaut).toString());
+    const text = await drawn(() => page.setInputFiles('#file', photo));
+    assert.equal(text, native('--text', '-', '--columns', '77', photo).toString());
   } finally {
     await context.setOffline(false);
   }
