@@ -37,8 +37,8 @@ function say(line) {
   $('status').textContent = line;
 }
 
+// The bar itself shows only when a run lasts (see draw); null: no measure yet.
 function showProgress(fraction) {
-  progress.hidden = false;
   if (fraction === null) progress.removeAttribute('value');
   else progress.value = fraction;
 }
@@ -123,7 +123,8 @@ async function draw() {
   }
   fail('');
   art.setAttribute('aria-busy', 'true');
-  const timer = setTimeout(() => showProgress(0), 150);
+  showProgress(null);
+  const timer = setTimeout(() => (progress.hidden = false), 150);
   state.drawing = ask('draw', { columns: columns(), rect: rect() });
   try {
     showResult(await state.drawing);
@@ -147,6 +148,7 @@ async function open(file) {
   stopCamera();
   fail('');
   showProgress(null);
+  progress.hidden = false;
   try {
     const { name } = await ask('open', { file });
     state.name = name;
