@@ -1,11 +1,12 @@
 // The npm package against the native tool: the same pixels in, the same
 // bytes out, whatever module and kernel variant run.
 import assert from 'node:assert/strict';
-import { readFileSync, writeFileSync } from 'node:fs';
-import { basename, join } from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { basename, join, resolve } from 'node:path';
 import { test } from 'node:test';
 
-import { loadPackage, native, readPng, sample, samples, scratch, turned, writePng } from './common.mjs';
+import { build, loadPackage, native, readPng, sample, samples, scratch, turned, writePng } from './common.mjs';
 
 
 // coffee.png with alpha falling across it, written as RGBA: alpha is kept,
@@ -70,4 +71,19 @@ test('failures are one line, as the tool words them', async () => {
   assert.throws(() => gm.text(image, { rect: { top: 0, left: 0, bottom: 401, right: 8 } }),
     { message: 'glyphmosaic: rect 0,0,401,8 reaches outside the 600x400 image' });
   assert.throws(() => gm.text({ ...image, width: 599 }), TypeError);
+});
+
+test('the packed package installs into an empty folder and draws the tool\'s text', async () => {
+  const npm = (cwd, ...args) => execFileSync('npm', [...args, '--silent', '--no-audit', '--no-fund'], { cwd }).toString();
+  npm(join(build, 'npm'), 'pack', '--pack-destination', scratch);
+  const app = join(scratch, 'app');
+  mkdirSync(app);
+  writeFileSync(join(app, 'package.json'), '{"type": "module"}');
+  npm(app, 'install', join(scratch, readdirSync(scratch).find((f) => f.endsWith('.tgz'))));
+  writeFileSync(join(app, 'art.js'), `import { load } from 'glyphmosaic';
+import { readPng } from ${JSON.stringify(new URL('common.mjs', import.meta.url).href)};
+import { readFileSync } from 'node:fs';
+process.stdout.write((await load()).text(readPng(readFileSync(process.argv[2])), { columns: 66 }));`);
+  const file = resolve(samples, 'astronaut.png');
+  assert.equal(execFileSync('node', ['art.js', file], { cwd: app }).toString(), native('--text', '-', '--columns', '66', file).toString());
 });
