@@ -260,7 +260,10 @@ function stopCamera() {
 }
 
 $('open').addEventListener('click', () => $('file').click());
-$('file').addEventListener('change', () => open($('file').files[0]));
+$('file').addEventListener('change', () => {
+  open($('file').files[0]);
+  $('file').value = ''; // so that choosing the same file again opens it again
+});
 $('camera').addEventListener('click', () => (state.camera ? stopCamera() : startCamera()));
 $('columns').addEventListener('change', draw);
 $('fit').addEventListener('click', () => {
