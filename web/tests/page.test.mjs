@@ -64,11 +64,55 @@ test('a picture opened through the file input is drawn as the tool draws it', as
   assert.ok(png.data.every((v, i) => i % 4 !== 3 || v === 255), 'opaque');
 });
 
-test('the area to filter, as the tool takes --rect', async () => {
-  for (const [id, value] of [['top', 24], ['left', 40], ['bottom', 200], ['right', 333]]) await page.fill(`#${id}`, `${value}`);
-  const text = await drawn(() => page.press('#right', 'Enter'));
-  assert.equal(text, native('--text', '-', '--columns', '64', '--rect', '24,40,200,333', coffee).toString());
+test('the area to filter, drawn with the pointer or typed, as the tool takes --rect', async () => {
+  // Wider than the window, so that the picture is shown smaller than it is.
+  const columns = async (n) => drawn(() => page.fill('#columns', n).then(() => page.press('#columns', 'Enter')));
+  await columns('200');
+  await page.locator('#image').scrollIntoViewIfNeeded();
+  const box = await page.locator('#image').boundingBox();
+  assert.ok(box.width < 1600);
+  const at = async ([x, y]) => {
+    const scale = box.width / (await page.$eval('#image', (c) => c.width));
+    return [box.x + (x + 0.2) * scale, box.y + (y + 0.2) * scale];
+  };
+  await page.mouse.move(...(await at([40, 24])));
+  await page.mouse.down();
+  await page.mouse.move(...(await at([333, 200])), { steps: 4 });
+  const dragged = await drawn(() => page.mouse.up());
+  assert.deepEqual(await Promise.all(['top', 'left', 'bottom', 'right'].map((id) => page.inputValue(`#${id}`))), ['24', '40', '200', '333']);
+  assert.equal(dragged, native('--text', '-', '--columns', '200', '--rect', '24,40,200,333', coffee).toString());
+  await page.fill('#right', '300');
+  const typed = await drawn(() => page.press('#right', 'Enter'));
+  assert.equal(typed, native('--text', '-', '--columns', '200', '--rect', '24,40,200,300', coffee).toString());
   await drawn(() => page.click('#whole'));
+  await columns('64');
+});
+
+test('in colour, each run of one colour is one span, as in the tool\'s page', async () => {
+  await page.check('#colour');
+  const spans = await page.$$eval('#art span', (all) => all.map((s) => [getComputedStyle(s).color, s.textContent]));
+  await page.uncheck('#colour');
+  const hex = (rgb) => `#${rgb.match(/\d+/g).map((v) => Number(v).toString(16).padStart(2, '0')).join('')}`;
+  const entities = { '&amp;': '&', '&lt;': '<', '&gt;': '>', '&quot;': '"' };
+  const tool = [...native('--html', '-', '--columns', '64', coffee).toString().matchAll(/<span style="color:(#\w+)">(.*?)<\/span>/gs)]
+    .map(([, colour, text]) => [colour, text.replace(/&\w+;/g, (e) => entities[e])]);
+  assert.deepEqual(spans.map(([colour, text]) => [hex(colour), text]), tool);
+});
+
+test('dropped and pasted pictures are drawn; what is no picture gets one clear line', async () => {
+  const bytes = [...readFileSync(coffee)];
+  for (const [target, make] of [['drop', 'DragEvent'], ['paste', 'ClipboardEvent']]) {
+    const text = await drawn(() => page.evaluate(([b, target, make]) => {
+      const data = new DataTransfer();
+      data.items.add(new File([new Uint8Array(b)], 'coffee.png', { type: 'image/png' }));
+      const init = { bubbles: true, cancelable: true, [make === 'DragEvent' ? 'dataTransfer' : 'clipboardData']: data };
+      (target === 'drop' ? document.getElementById('drop') : document).dispatchEvent(new window[make](target, init));
+    }, [bytes, target, make]));
+    assert.equal(text, native('--text', '-', '--columns', '64', coffee).toString(), target);
+  }
+  await page.setInputFiles('#file', { name: 'notes.txt', mimeType: 'text/plain', buffer: Buffer.from('not a picture') });
+  await page.waitForFunction(() => document.getElementById('message').textContent);
+  assert.equal(await page.textContent('#message'), 'notes.txt: this browser cannot decode it as a picture');
 });
 
 test('offline once loaded, a photo turned upright by its EXIF orientation as the tool turns it', async () => {
