@@ -103,9 +103,11 @@ GM_EXPORT(gm_input) uint8_t* gm_input(int32_t width, int32_t height, int32_t cha
   Guarded([&](State& s) {
     s.input = {};
     s.output = {};
-    if (channels != 3 && channels != 4) throw Refusal("has " + std::to_string(channels) + " channels; 3 or 4 wanted");
+    if (channels != 3 && channels != 4) {
+      throw Refusal("the image has " + std::to_string(channels) + " channels; 3 or 4 wanted");
+    }
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
-      throw Refusal("is " + std::to_string(width) + "x" + std::to_string(height) +
+      throw Refusal("the image is " + std::to_string(width) + "x" + std::to_string(height) +
                     " pixels; each side must be 1 to 2000000");
     }
     s.input = gm::Image(width, height, channels);

@@ -146,7 +146,8 @@ class GlyphMosaic {
     const channels = width > 0 && height > 0 ? data.length / (width * height) : 0;
     if (!(data instanceof Uint8Array || data instanceof Uint8ClampedArray) || (channels !== 3 && channels !== 4)) {
       throw new TypeError(
-        `glyphmosaic: image.data must be a Uint8Array or Uint8ClampedArray of width x height x 3 or 4 samples (${width}x${height}, ${data?.length} given)`,
+        'glyphmosaic: image.data must be a Uint8Array or Uint8ClampedArray of width x height x 3 or 4 samples ' +
+          `(${width}x${height}, ${data?.length} given)`,
       );
     }
     const { orientation = 1, columns = 0, rect = { top: 0, left: 0, bottom: 0, right: 0 } } = options;

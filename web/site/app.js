@@ -108,7 +108,8 @@ function showResult(result) {
   placeSelection(rect());
   const lines = result.text.split('\n').length - 1;
   const across = lines ? result.text.indexOf('\n') : 0;
-  $('caption').textContent = `${state.name}: ${result.picture.width} × ${result.picture.height} pixels, ${across} × ${lines} characters (kernel ${result.kernel}).`;
+  const { width, height } = result.picture;
+  $('caption').textContent = `${state.name}: ${width} × ${height} pixels, ${across} × ${lines} characters (kernel ${result.kernel}).`;
   for (const id of ['copy', 'png', 'txt', 'html']) $(id).disabled = false;
   art.dataset.drawn = (Number(art.dataset.drawn) || 0) + 1;
 }
@@ -187,7 +188,8 @@ canvas.addEventListener('pointerdown', (event) => {
 canvas.addEventListener('pointermove', (event) => {
   if (!dragFrom) return;
   const [x, y] = pictureXY(event);
-  const r = { top: Math.min(y, dragFrom[1]), left: Math.min(x, dragFrom[0]), bottom: Math.max(y, dragFrom[1]), right: Math.max(x, dragFrom[0]) };
+  const [x0, y0] = dragFrom;
+  const r = { top: Math.min(y, y0), left: Math.min(x, x0), bottom: Math.max(y, y0), right: Math.max(x, x0) };
   placeSelection(r);
   fields.forEach((f, i) => (f.value = [r.top, r.left, r.bottom, r.right][i]));
 });
@@ -240,7 +242,8 @@ async function startCamera() {
       const seconds = (performance.now() - camera.since) / 1000;
       art.dataset.frames = camera.frames;
       art.dataset.frameMs = (camera.workMs / camera.frames).toFixed(2);
-      say(`Camera ${frame.width} × ${frame.height}: ${(camera.frames / seconds).toFixed(1)} frames a second, ${art.dataset.frameMs} ms of work each.`);
+      const rate = (camera.frames / seconds).toFixed(1);
+      say(`Camera ${frame.width} × ${frame.height}: ${rate} frames a second, ${art.dataset.frameMs} ms of work each.`);
     } catch (error) {
       fail(`camera: ${error.message}`);
       stopCamera();

@@ -31,8 +31,9 @@ export function readPng(bytes) {
   return { data, width, height };
 }
 
-export const writePng = (image) =>
-  pngjs.PNG.sync.write(Object.assign(new pngjs.PNG({ width: image.width, height: image.height }), { data: Buffer.from(image.data) }));
+export function writePng({ data, width, height }) {
+  return pngjs.PNG.sync.write(Object.assign(new pngjs.PNG({ width, height }), { data: Buffer.from(data) }));
+}
 
 export const sample = (name) => readPng(readFileSync(join(samples, name)));
 

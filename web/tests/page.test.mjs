@@ -60,7 +60,8 @@ test('a picture opened through the file input is drawn as the tool draws it', as
   assert.equal((await download('#html')).toString(), native('--html', '-', '--columns', '64', coffee).toString());
   const png = readPng(await download('#png'));
   const tool = readPng(native('--format', 'png', '--columns', '64', coffee, '-'));
-  assert.deepEqual({ ...png, data: Buffer.from(png.data.filter((_, i) => i % 4 !== 3)) }, { ...tool, data: Buffer.from(tool.data) });
+  const rgb = Buffer.from(png.data.filter((_, i) => i % 4 !== 3));
+  assert.deepEqual({ ...png, data: rgb }, { ...tool, data: Buffer.from(tool.data) });
   assert.ok(png.data.every((v, i) => i % 4 !== 3 || v === 255), 'opaque');
 });
 
@@ -79,7 +80,8 @@ test('the area to filter, drawn with the pointer or typed, as the tool takes --r
   await page.mouse.down();
   await page.mouse.move(...(await at([333, 200])), { steps: 4 });
   const dragged = await drawn(() => page.mouse.up());
-  assert.deepEqual(await Promise.all(['top', 'left', 'bottom', 'right'].map((id) => page.inputValue(`#${id}`))), ['24', '40', '200', '333']);
+  const fields = await Promise.all(['top', 'left', 'bottom', 'right'].map((id) => page.inputValue(`#${id}`)));
+  assert.deepEqual(fields, ['24', '40', '200', '333']);
   assert.equal(dragged, native('--text', '-', '--columns', '200', '--rect', '24,40,200,333', coffee).toString());
   await page.fill('#right', '300');
   const typed = await drawn(() => page.press('#right', 'Enter'));
@@ -94,7 +96,8 @@ test('in colour, each run of one colour is one span, as in the tool\'s page', as
   await page.uncheck('#colour');
   const hex = (rgb) => `#${rgb.match(/\d+/g).map((v) => Number(v).toString(16).padStart(2, '0')).join('')}`;
   const entities = { '&amp;': '&', '&lt;': '<', '&gt;': '>', '&quot;': '"' };
-  const tool = [...native('--html', '-', '--columns', '64', coffee).toString().matchAll(/<span style="color:(#\w+)">(.*?)<\/span>/gs)]
+  const page64 = native('--html', '-', '--columns', '64', coffee).toString();
+  const tool = [...page64.matchAll(/<span style="color:(#\w+)">(.*?)<\/span>/gs)]
     .map(([, colour, text]) => [colour, text.replace(/&\w+;/g, (e) => entities[e])]);
   assert.deepEqual(spans.map(([colour, text]) => [hex(colour), text]), tool);
 });
