@@ -27,7 +27,7 @@ worker.onmessage = ({ data }) => {
 };
 worker.onerror = () => fail('the filter could not start in this browser');
 
-const state = { name: null, result: null, columns: null, camera: null, drawing: null, again: false };
+const state = { name: null, result: null, camera: null, drawing: null, again: false };
 
 function fail(line) {
   $('message').textContent = line;
