@@ -39,6 +39,10 @@ const FitKernel kKernels[] = {
 #ifdef GM_FIT_ARM64
     {"neon", FitNeon, Always},
 #endif
+#ifdef GM_FIT_WASM128
+    // Only the SIMD module has it, and only an engine with SIMD loads that.
+    {"wasm128", FitWasm128, Always},
+#endif
 };
 
 }  // namespace

@@ -16,7 +16,7 @@ struct FitKernel {
 };
 
 // Every variant built into this binary, slowest first: plain, generic, and on
-// x86 sse2, avx2, avx512, on 64-bit ARM neon.
+// x86 sse2, avx2, avx512, on 64-bit ARM neon, in the WebAssembly SIMD module wasm128.
 std::span<const FitKernel> FitKernels();
 
 // The variant FitGlyphs runs, chosen on first use: the one GLYPHMOSAIC_KERNEL

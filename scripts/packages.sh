@@ -33,12 +33,18 @@ GM_TEST_PACKAGES+=("${GM_GIMP_PACKAGES[@]}")
 GM_ARM64_LIBRARIES=(libpng-dev libjpeg62-turbo-dev libtiff-dev zlib1g-dev libgtest-dev libbenchmark-dev pkgconf "${GM_FORMAT_PACKAGES[@]}")
 GM_ARM64_PACKAGES=(g++-aarch64-linux-gnu qemu-user qemu-user-binfmt file "${GM_ARM64_LIBRARIES[@]/%/:arm64}")
 GM_TEST_PACKAGES+=("${GM_ARM64_PACKAGES[@]}")
+# The wasm preset: emscripten builds the WebAssembly module; Node runs the
+# package's tests and npm installs their pinned packages (web/package-lock.json),
+# which drive Debian's Chromium for the page's. Where Node comes from elsewhere
+# with npm inside, the scripts ask for Debian's npm only when npm is missing.
+GM_WEB_PACKAGES=(cmake ninja-build emscripten nodejs chromium)
+GM_TEST_PACKAGES+=("${GM_WEB_PACKAGES[@]}")
 # scripts/release: GIMP's plug-in library for the plug-in's package;
 # dpkg-shlibdeps (dpkg-dev) finds the packages' library dependencies.
-GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev "${GM_ARM64_PACKAGES[@]}")
+GM_RELEASE_PACKAGES=("${GM_BUILD_PACKAGES[@]}" "${GM_WINDOWS_PACKAGES[@]}" libgimp2.0-dev dpkg-dev "${GM_ARM64_PACKAGES[@]}" emscripten nodejs)
 # scripts/bench: chafa and jp2a, the text-art tools the tool is timed beside;
 # libvips's vips, whose decode of an AVIF the tool's is held to; the
 # encoders that make the WebP and AVIF photos; GNU time for peak memory; the
 # arm64 preset and valgrind to count the variants' instructions on both
-# processors.
-GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a libvips-tools webp libavif-bin time valgrind "${GM_ARM64_PACKAGES[@]}")
+# processors; the web's.
+GM_BENCH_PACKAGES=("${GM_BUILD_PACKAGES[@]}" chafa jp2a libvips-tools webp libavif-bin time valgrind "${GM_ARM64_PACKAGES[@]}" "${GM_WEB_PACKAGES[@]}")
