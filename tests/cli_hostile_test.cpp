@@ -55,6 +55,8 @@ std::function<void(pid_t, int)> SignalWhenWaiting(const TempDir& dir, int signal
     WaitFor([&] { return HasTemporaryFile(dir); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the read that waits
     ::kill(pid, signal);
+    // Its input stays open until it has gone: an end of input first would race the signal.
+    WaitFor([&] { return !HasTemporaryFile(dir); });
   };
 }
 
