@@ -17,6 +17,7 @@ namespace gm::io {
 
 namespace {
 
+#ifdef __linux__
 // A size in a control group's file: a number, or "max".
 uint64_t ReadLimit(const std::string& path) {
   std::ifstream in(path);
@@ -28,6 +29,7 @@ uint64_t ReadLimit(const std::string& path) {
     return UINT64_MAX;
   }
 }
+#endif
 
 void CheckProcessMemory(const std::string& file, uint64_t bytes, const std::string& what) {
   const uint64_t most = ProcessMemory();
