@@ -1,6 +1,8 @@
 #include "io/Builder.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -58,10 +60,12 @@ uint64_t ProcessMemory() {
     }
     m = std::min(m, ReadLimit("/sys/fs/cgroup/memory/memory.limit_in_bytes"));
 #endif
+#ifndef _WIN32
     for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
       rlimit limit {};
       if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) m = std::min<uint64_t>(m, limit.rlim_cur);
     }
+#endif
     return m;
   }();
   return most;
