@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <png.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -275,16 +274,19 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-RunResult RunGlyphmosaic(const std::vector<std::string>& args) { return RunGlyphmosaic(args, Streams{}); }
+namespace {
 
-RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
-  std::signal(SIGPIPE, SIG_IGN);  // feeding a tool that stops reading must not end the test
+// Starts argv[0] (searched on the path) with these streams and waits for it;
+// its standard output and error go to files in `capture` unless streams says
+// otherwise.
+RunResult Launch(std::vector<std::string> all, const Streams& streams, const TempDir& capture) {
+  std::signal(SIGPIPE, SIG_IGN);  // feeding a child that stops reading must not end the test
   int in[2] = {-1, -1}, out[2] = {-1, -1};
   if ((streams.input || streams.during) && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (streams.outputPipe && ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   int terminal = -1;
   std::string terminalName;
-  if (streams.terminalColumns > 0) {
+  if (streams.terminalColumns >= 0) {
     winsize size{};
     size.ws_row = 24;
     size.ws_col = static_cast<unsigned short>(streams.terminalColumns);
@@ -294,7 +296,6 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     ::close(slave);
     terminalName = name;
   }
-  TempDir capture;
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
   posix_spawn_file_actions_t actions;
@@ -317,19 +318,24 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     const std::string& to = streams.outputFile.empty() ? outPath : streams.outputFile;
     posix_spawn_file_actions_addopen(&actions, 1, to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> all{GM_PEAK_RUN, capture / "peak", GM_GLYPHMOSAIC};
-  all.insert(all.end(), args.begin(), args.end());
+  if (streams.errorToTerminal) {
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.insert(env.end(), streams.environment.begin(), streams.environment.end());
+  std::vector<std::string> env = streams.environment;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& own) { return own.rfind(name, 0) == 0; });
+    if (!replaced && name != "COLUMNS=" && name != "LINES=") env.push_back(entry);
+  }
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  // The tool starts with SIGPIPE at its default, as from a shell: ignoring
+  // The child starts with SIGPIPE at its default, as from a shell: ignoring
   // it is the tool's own job, not one this process may do for it.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -345,13 +351,13 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     out[0] = -1;
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_PEAK_RUN, &actions, &attributes, argv.data(), envp.data());
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
+  if (spawned != 0) throw std::runtime_error("cannot start " + all[0]);
   if (in[0] >= 0) ::close(in[0]);
   if (out[1] >= 0) ::close(out[1]);
-  // Whatever the tool writes to a pipe or the terminal is read as it comes,
+  // Whatever the child writes to a pipe or the terminal is read as it comes,
   // so that it never waits for room.
   std::string piped;
   const int reading = terminal >= 0 ? terminal : out[0];
@@ -359,7 +365,11 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     if (reading < 0) return;
     char buffer[65536];
     ssize_t n = 0;
-    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
+    bool interrupted = false;
+    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) {
+      piped.append(buffer, static_cast<size_t>(n));
+      if (streams.interruptWhen && !interrupted && streams.interruptWhen(piped)) interrupted = ::kill(pid, SIGINT) == 0;
+    }
   });
   if (streams.during) streams.during(pid, in[1]);
   if (streams.input) {
@@ -378,25 +388,25 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   RunResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = reading >= 0 ? piped : ReadFile(outPath);
+  if (terminal >= 0) result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
   result.err = ReadFile(errPath);
+  return result;
+}
+
+}  // namespace
+
+RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
+  TempDir capture;
+  std::vector<std::string> all{GM_PEAK_RUN, capture / "peak", GM_GLYPHMOSAIC};
+  all.insert(all.end(), args.begin(), args.end());
+  RunResult result = Launch(all, streams, capture);
   result.peakKiB = std::atol(ReadFile(capture / "peak").c_str());
   return result;
 }
 
-bool RunProgram(const std::vector<std::string>& argv) {
-  std::vector<std::string> all = argv;
-  std::vector<char*> pointers;
-  for (auto& a : all) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+RunResult RunProgram(const std::vector<std::string>& argv, const Streams& streams) {
+  TempDir capture;
+  return Launch(argv, streams, capture);
 }
 
 void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format) {

@@ -1,18 +1,11 @@
 // The real glyphmosaic binary, end to end: what it writes must be the filter's
 // own result over the decoded pixels, and every failure one line, its exit
 // code and no file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -358,40 +351,13 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
 TEST(CliTool, InterruptCancelsAndWritesNothing) {
   TempDir dir;
   Save(clitest::Picture(3000, 2400, 3, 6), dir / "big.png");
-  std::vector<std::string> all = {GM_GLYPHMOSAIC, "--tile", "8x12", dir / "big.png", dir / "out.png"};
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int terminal = -1;
-  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  std::string screen;
-  bool interrupted = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{terminal, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buffer[512];
-    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-    if (n <= 0) break;  // the child is gone
-    screen.append(buffer, static_cast<size_t>(n));
-    if (!interrupted && screen.find("filtering") != std::string::npos) {
-      ::kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(terminal);
-  ASSERT_TRUE(interrupted) << screen;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130) << screen;
-  EXPECT_NE(screen.find("glyphmosaic: " + dir / "big.png" + ": cancelled"), std::string::npos) << screen;
+  clitest::Streams terminal;
+  terminal.terminalColumns = 80;
+  terminal.errorToTerminal = true;
+  terminal.interruptWhen = [](const std::string& screen) { return screen.find("filtering") != std::string::npos; };
+  const auto run = RunGlyphmosaic({"--tile", "8x12", dir / "big.png", dir / "out.png"}, terminal);
+  EXPECT_EQ(run.exitCode, 130) << run.out;
+  EXPECT_NE(run.out.find("glyphmosaic: " + dir / "big.png" + ": cancelled"), std::string::npos) << run.out;
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.png"});
 }
 

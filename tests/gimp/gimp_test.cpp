@@ -93,9 +93,9 @@ const Session& RunCases() {
     const std::string program = "(begin (define gm-samples \"" + kSamples + "\") (define gm-inputs \"" + s.inputs +
                                 "\") (define gm-out \"" + s.out + "\") (define gm-peaks \"" + gimptest::PeakLog() +
                                 "\") (load \"" GM_GIMP_CASES "\"))";
-    const gimptest::Run run = gimptest::RunGimpBatch({program}, (work / "gimp.log").string());
+    const clitest::RunResult run = gimptest::RunGimpBatch({program});
     s.exitCode = run.exitCode;
-    s.log = run.log;
+    s.log = run.out + run.err;
     return s;
   }();
   return session;
@@ -297,12 +297,11 @@ TEST(GimpDisplay, OneUndoRestoresTheOriginalAndTheProgressBarEnds) {
   fs::remove_all(work / "out");
   fs::create_directories(work / "out");
   const std::string coffee = kSamples + "/coffee.png";
-  const gimptest::Run run = gimptest::RunProgram(
+  const clitest::RunResult run = clitest::RunProgram(
       {"xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "python3", GM_GIMP_DISPLAY, "--gimp", GM_GIMP, "--plugin",
        GM_GIMP_PLUGIN, "--probe", GM_GIMP_PROBE, "--home", (work / "home").string(), "--photo", coffee, "undo",
-       (work / "out").string()},
-      {}, (work / "driver.log").string());
-  ASSERT_EQ(run.exitCode, 0) << run.log << clitest::ReadFile((work / "home" / "gimp.log").string());
+       (work / "out").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err << clitest::ReadFile((work / "home" / "gimp.log").string());
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "filtered.png").string()), ToolResult(coffee, std::nullopt)), "");
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "undone.png").string()), Decode(coffee)), "");
   const std::string locked = clitest::ReadFile((work / "out" / "locked.txt").string());
