@@ -1,7 +1,6 @@
 #include "tests/TestImages.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 #include "fit/FitPlain.h"
@@ -14,17 +13,22 @@ Image RandomImage(int32_t width, int32_t height, int channels, std::mt19937& rng
   return image;
 }
 
-Image PhotoLikeImage(int32_t width, int32_t height, int channels, uint32_t seed) {
-  std::mt19937 rng(seed);
+Image Picture(int32_t width, int32_t height, int channels, uint32_t seed) {
   Image image(width, height, channels);
-  const double fx = 0.01 + (rng() % 100) / 5000.0, fy = 0.013 + (rng() % 100) / 5000.0;
-  for (int32_t y = 0; y < height; ++y)
+  uint32_t state = seed * 2654435761u + 1;
+  for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const int noise = static_cast<int>(state >> 27);  // 0..31
       uint8_t* p = image.At(x, y);
-      const double base = 128 + 100 * std::sin(x * fx) * std::cos(y * fy);
-      for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(base + (int(rng() % 41) - 20) + 10 * c, 0.0, 255.0));
-      if (channels == 4) p[3] = static_cast<uint8_t>(rng());
+      const int cx = x - width / 2, cy = y - height / 2;
+      const bool disc = cx * cx + cy * cy < (width * width) / 9;
+      p[0] = static_cast<uint8_t>(((x * 255) / std::max(1, width - 1) + noise) & 0xFF);
+      p[1] = static_cast<uint8_t>(disc ? 230 - noise : (y * 7 + noise) & 0xFF);
+      p[2] = static_cast<uint8_t>(((x ^ y) * 3 + noise) & 0xFF);
+      if (channels == 4) p[3] = static_cast<uint8_t>((x * 11 + y * 5) & 0xFF);
     }
+  }
   return image;
 }
 

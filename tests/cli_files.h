@@ -12,6 +12,7 @@
 
 #include "io/Formats.h"
 #include "io/Image.h"
+#include "TestImages.h"
 
 namespace clitest {
 
@@ -29,9 +30,7 @@ class TempDir {
   std::string path_;
 };
 
-// A deterministic picture with smooth areas, edges and noise, so that the
-// filter draws a mix of glyphs.
-gm::Image Picture(int32_t width, int32_t height, int channels, uint32_t seed = 1);
+using gm::test::Picture;
 
 // PNG of any colour type and depth; `samples` holds width x height x channels
 // values of the given depth (not yet packed), `palette` is RGB triples.
