@@ -1,7 +1,6 @@
 #include "tests/TestImages.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "fit/FitPlain.h"
 
@@ -32,19 +31,16 @@ Image Picture(int32_t width, int32_t height, int channels, uint32_t seed) {
   return image;
 }
 
-Image ReferenceResult(const Image& image, VRect rect) {
-  Image out = image;
-  const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
-  if (w <= 0 || h <= 0) return out;
-  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x)
-      for (int c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = image.At(rect.left + x, rect.top + y)[c];
-  FitGlyphsPlain(rgb.data(), w, h, 3 * w);
-  for (int32_t y = 0; y < h; ++y)
-    for (int32_t x = 0; x < w; ++x)
-      for (int c = 0; c < 3; ++c) out.At(rect.left + x, rect.top + y)[c] = rgb[(size_t(y) * w + x) * 3 + c];
-  return out;
+Image ReferenceResult(Image image, std::optional<VRect> area) {
+  const VRect r = area.value_or(VRect{0, 0, image.height, image.width});
+  if (r.right <= r.left || r.bottom <= r.top) return image;
+  Image rgb(image.width, image.height, 3);
+  const size_t step = static_cast<size_t>(image.channels);
+  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += step) std::copy_n(&image.pixels[j], 3, &rgb.pixels[i]);
+  FitGlyphsPlain(rgb.At(r.left, r.top), static_cast<uint32_t>(r.right - r.left), static_cast<uint32_t>(r.bottom - r.top),
+                 static_cast<int32_t>(rgb.RowBytes()));
+  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += step) std::copy_n(&rgb.pixels[i], 3, &image.pixels[j]);
+  return image;
 }
 
 }  // namespace gm::test

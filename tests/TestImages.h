@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 
 #include "abi/HostTypes.h"
@@ -16,7 +17,8 @@ Image RandomImage(int32_t width, int32_t height, int channels, std::mt19937& rng
 // filter draws a mix of glyphs.
 Image Picture(int32_t width, int32_t height, int channels, uint32_t seed = 1);
 
-// The image after one direct kernel run over `rect` (colour planes only).
-Image ReferenceResult(const Image& image, VRect rect);
+// The image after one direct kernel run over the colour planes of `area`
+// (the whole image when none); alpha untouched.
+Image ReferenceResult(Image image, std::optional<VRect> area = std::nullopt);
 
 }  // namespace gm::test

@@ -197,10 +197,8 @@ TEST(CliTextArt, CellsThatAreNoGlyphAreRefused) {
 
 TEST(CliTextArt, TextOfAFilteredAreaFollowsItsCellGrid) {
   // The kernel's own output over an area with remainders on both edges.
-  Image image = clitest::Picture(61, 50, 3, 5);
   const VRect area{3, 5, 3 + 37, 5 + 50};  // 6 columns and 3 rows of cells, plus remainders
-  FitGlyphsPlain(image.At(area.left, area.top), static_cast<uint32_t>(area.right - area.left),
-                 static_cast<uint32_t>(area.bottom - area.top), static_cast<int32_t>(image.RowBytes()));
+  const Image image = gm::test::ReferenceResult(clitest::Picture(61, 50, 3, 5), area);
   const std::string text = gm::text::ReadDrawnText(image, area);
   ASSERT_EQ(text.size(), 3u * 7u);
   for (int m = 0; m < 3; ++m) {

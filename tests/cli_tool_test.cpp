@@ -7,13 +7,11 @@
 #include <zlib.h>
 
 #include <functional>
-#include <optional>
 #include <thread>
 
 #include "abi/HostTypes.h"
 #include "io/Formats.h"
 #include "io/Scale.h"
-#include "fit/FitPlain.h"
 #include "fit/GlyphTable.h"
 #include "cli_files.h"
 
@@ -21,25 +19,11 @@ namespace {
 
 using clitest::RunGlyphmosaic;
 using clitest::TempDir;
+using gm::test::ReferenceResult;
 using gm::Image;
 
 using clitest::Decode;
 using clitest::Save;
-
-// The kernel run directly over the colour planes of the area; alpha untouched.
-Image Reference(Image image, std::optional<VRect> area = std::nullopt) {
-  const VRect r = area.value_or(VRect{0, 0, image.height, image.width});
-  Image rgb(image.width, image.height, 3);
-  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
-    std::copy_n(&image.pixels[j], 3, &rgb.pixels[i]);
-  }
-  FitGlyphsPlain(rgb.At(r.left, r.top), static_cast<uint32_t>(r.right - r.left), static_cast<uint32_t>(r.bottom - r.top),
-                 static_cast<int32_t>(rgb.RowBytes()));
-  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
-    std::copy_n(&rgb.pixels[i], 3, &image.pixels[j]);
-  }
-  return image;
-}
 
 // Each character of the text must be the glyph drawn in its cell.
 void ExpectTextIsDrawn(const std::string& text, const Image& image, VRect area) {
@@ -72,7 +56,7 @@ TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const Image out = Decode(dir / "out.png");
-    const Image want = Reference(Decode(input));
+    const Image want = ReferenceResult(Decode(input));
     ASSERT_EQ(out.pixels, want.pixels);
     ExpectTextIsDrawn(clitest::ReadFile(dir / "art.txt"), out, VRect{0, 0, out.height, out.width});
   }
@@ -156,7 +140,7 @@ TEST(CliTool, InputKindsGiveTheKernelsResult) {
     ASSERT_EQ(out.channels, c.channels);
     ASSERT_EQ(out.width, in.width);
     ASSERT_EQ(out.height, in.height);
-    ASSERT_EQ(out.pixels, Reference(in).pixels);
+    ASSERT_EQ(out.pixels, ReferenceResult(in).pixels);
     // Filtered all over, every pixel is grey: the file says so.
     if (std::string(c.output).ends_with(".png")) {
       const int type = static_cast<uint8_t>(clitest::ReadFile(dir / c.output)[25]);
@@ -173,7 +157,7 @@ TEST(CliTool, RectFiltersOnlyThatAreaAndItsText) {
   const auto run = RunGlyphmosaic({"--rect", "7,5,58,77", "--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const Image out = Decode(dir / "out.png");
-  ASSERT_EQ(out.pixels, Reference(picture, area).pixels);
+  ASSERT_EQ(out.pixels, ReferenceResult(picture, area).pixels);
   const std::string text = clitest::ReadFile(dir / "art.txt");
   ExpectTextIsDrawn(text, out, area);
   EXPECT_EQ(text.find('\n'), 9u);
@@ -191,7 +175,7 @@ TEST(CliTool, TileSizeDoesNotChangeTheResult) {
     const auto whole = RunGlyphmosaic({"--tile", tile, dir / "in.png", dir / "w.png"});
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     EXPECT_EQ(Decode(dir / "w.png").pixels, reference.pixels);
-    EXPECT_EQ(Decode(dir / "t.png").pixels, Reference(Decode(dir / "in.png"), VRect{3, 2, 95, 130}).pixels);
+    EXPECT_EQ(Decode(dir / "t.png").pixels, ReferenceResult(Decode(dir / "in.png"), VRect{3, 2, 95, 130}).pixels);
   }
 }
 
@@ -229,7 +213,7 @@ TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
   const Image out = Decode(dir / "out.png");
   ASSERT_EQ(out.width, 160);
   ASSERT_EQ(out.height, size.height);
-  EXPECT_EQ(out.pixels, Reference(gm::io::AreaScale(picture, size)).pixels);
+  EXPECT_EQ(out.pixels, ReferenceResult(gm::io::AreaScale(picture, size)).pixels);
   EXPECT_EQ(run.out.find('\n'), 20u);
   ExpectTextIsDrawn(run.out, out, VRect{0, 0, out.height, out.width});
 }
