@@ -12,7 +12,7 @@
 #include "abi/HostTypes.h"
 #include "io/Formats.h"
 #include "io/Scale.h"
-#include "fit/GlyphTable.h"
+#include "text/TextArt.h"
 #include "cli_files.h"
 
 namespace {
@@ -25,28 +25,6 @@ using gm::Image;
 using clitest::Decode;
 using clitest::Save;
 
-// Each character of the text must be the glyph drawn in its cell.
-void ExpectTextIsDrawn(const std::string& text, const Image& image, VRect area) {
-  const int columns = (area.right - area.left) / kGlyphWidth;
-  const int rows = (area.bottom - area.top) / kGlyphHeight;
-  ASSERT_EQ(text.size(), static_cast<size_t>(rows) * (columns + 1));
-  for (int m = 0; m < rows; ++m) {
-    const size_t line = static_cast<size_t>(m) * (columns + 1);
-    ASSERT_EQ(text[line + columns], '\n');
-    for (int n = 0; n < columns; ++n) {
-      const int g = static_cast<unsigned char>(text[line + n]) - kFirstGlyphCode;
-      ASSERT_TRUE(g >= 0 && g < kGlyphCount) << "line " << m;
-      for (int i = 0; i < kGlyphHeight; ++i) {
-        for (int j = 0; j < kGlyphWidth; ++j) {
-          const uint8_t want = (GlyphTable[g][i] >> j) & 1 ? 192 : 0;
-          ASSERT_EQ(image.At(area.left + n * 8 + j, area.top + m * 12 + i)[0], want)
-              << "cell " << m << "," << n << " is not '" << text[line + n] << "'";
-        }
-      }
-    }
-  }
-}
-
 TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
   for (const char* name : {"astronaut.png", "coffee.png"}) {
     SCOPED_TRACE(name);
@@ -58,7 +36,7 @@ TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
     const Image out = Decode(dir / "out.png");
     const Image want = ReferenceResult(Decode(input));
     ASSERT_EQ(out.pixels, want.pixels);
-    ExpectTextIsDrawn(clitest::ReadFile(dir / "art.txt"), out, VRect{0, 0, out.height, out.width});
+    EXPECT_EQ(clitest::ReadFile(dir / "art.txt"), gm::text::ReadDrawnText(out, VRect{0, 0, out.height, out.width}));
   }
 }
 
@@ -159,7 +137,7 @@ TEST(CliTool, RectFiltersOnlyThatAreaAndItsText) {
   const Image out = Decode(dir / "out.png");
   ASSERT_EQ(out.pixels, ReferenceResult(picture, area).pixels);
   const std::string text = clitest::ReadFile(dir / "art.txt");
-  ExpectTextIsDrawn(text, out, area);
+  EXPECT_EQ(text, gm::text::ReadDrawnText(out, area));
   EXPECT_EQ(text.find('\n'), 9u);
 }
 
@@ -188,7 +166,7 @@ TEST(CliTool, TextToStandardOutputWritesNoImage) {
   const auto image = RunGlyphmosaic({"--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
   ASSERT_EQ(image.exitCode, 0) << image.err;
   EXPECT_EQ(text.out, clitest::ReadFile(dir / "art.txt"));
-  ExpectTextIsDrawn(text.out, Decode(dir / "out.png"), VRect{0, 0, 61, 83});
+  EXPECT_EQ(text.out, gm::text::ReadDrawnText(Decode(dir / "out.png"), VRect{0, 0, 61, 83}));
 
   // A pipe (or a device such as /dev/null) is written in place, never replaced.
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
@@ -215,7 +193,7 @@ TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
   ASSERT_EQ(out.height, size.height);
   EXPECT_EQ(out.pixels, ReferenceResult(gm::io::AreaScale(picture, size)).pixels);
   EXPECT_EQ(run.out.find('\n'), 20u);
-  ExpectTextIsDrawn(run.out, out, VRect{0, 0, out.height, out.width});
+  EXPECT_EQ(run.out, gm::text::ReadDrawnText(out, VRect{0, 0, out.height, out.width}));
 }
 
 TEST(CliTool, AboutHelpAndVersion) {
