@@ -62,24 +62,10 @@ std::unique_ptr<std::FILE, FileCloser> OpenForWriting(const std::string& path) {
   return f;
 }
 
-int PngChannels(int colourType) {
-  switch (colourType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-      return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-      return 2;
-    case PNG_COLOR_TYPE_RGB:
-      return 3;
-    default:
-      return 4;
-  }
-}
-
 // Packs one row of samples the way PNG stores them: big-endian 16-bit,
 // sub-byte depths most significant bits first.
 std::vector<uint8_t> PackRow(const PngSpec& s, int y) {
-  const int channels = PngChannels(s.colourType);
+  const int channels = s.Channels();
   const size_t count = static_cast<size_t>(s.width) * channels;
   const uint16_t* in = s.samples.data() + static_cast<size_t>(y) * count;
   std::vector<uint8_t> row((count * s.depth + 7) / 8);
@@ -98,6 +84,11 @@ std::vector<uint8_t> PackRow(const PngSpec& s, int y) {
 }
 
 }  // namespace
+
+int PngSpec::Channels() const {
+  if (colourType == PNG_COLOR_TYPE_PALETTE) return 1;
+  return 1 + ((colourType & PNG_COLOR_MASK_COLOR) ? 2 : 0) + ((colourType & PNG_COLOR_MASK_ALPHA) ? 1 : 0);
+}
 
 void WritePng(const std::string& path, const PngSpec& s) {
   auto file = OpenForWriting(path);
@@ -139,6 +130,33 @@ void WritePng(const std::string& path, const PngSpec& s) {
   png_write_image(png, pointers.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
+}
+
+PngSamples ReadPng(const std::string& path, int transforms) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw std::runtime_error("cannot open " + path);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    throw std::runtime_error("libpng failed reading " + path);
+  }
+  png_init_io(png, file.get());
+  png_read_png(png, info, transforms, nullptr);
+  PngSamples read;
+  read.width = static_cast<int>(png_get_image_width(png, info));
+  read.height = static_cast<int>(png_get_image_height(png, info));
+  read.channels = png_get_channels(png, info);
+  read.depth = png_get_bit_depth(png, info);
+  const png_bytepp rows = png_get_rows(png, info);
+  for (int y = 0; y < read.height; ++y) {
+    for (int i = 0; i < read.width * read.channels; ++i) {
+      const png_bytep at = rows[y] + i * read.depth / 8;
+      read.samples.push_back(static_cast<uint16_t>(read.depth == 16 ? at[0] << 8 | at[1] : at[0]));
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  return read;
 }
 
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,

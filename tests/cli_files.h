@@ -44,8 +44,17 @@ struct PngSpec {
   std::vector<uint8_t> paletteAlpha;       // tRNS for palette images
   std::vector<uint16_t> transparentColour;  // tRNS for grey (1 value) or RGB (3 values)
   std::string exif;                         // an eXIf chunk's content, when not empty
+  int Channels() const;                     // samples per pixel of the colour type
 };
 void WritePng(const std::string& path, const PngSpec& spec);
+
+// A PNG's samples as libpng's own read gives them with these
+// PNG_TRANSFORM_* flags (depths below 8 expanded): our decoder's reference.
+struct PngSamples {
+  int width = 0, height = 0, channels = 0, depth = 0;
+  std::vector<uint16_t> samples;
+};
+PngSamples ReadPng(const std::string& path, int transforms);
 
 // JPEG from interleaved samples of `components` (1 grey, 3 RGB, 4 CMYK stored as is).
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,

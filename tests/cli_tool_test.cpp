@@ -57,10 +57,7 @@ TEST(CliTool, InputKindsGiveTheKernelsResult) {
       s.colourType = type;
       s.depth = depth;
       s.interlaced = interlaced;
-      const int channels = type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_PALETTE ? 1
-                           : type == PNG_COLOR_TYPE_GRAY_ALPHA                        ? 2
-                           : type == PNG_COLOR_TYPE_RGB                               ? 3
-                                                                                       : 4;
+      const int channels = s.Channels();
       const Image picture = clitest::Picture(w, h, 4, 7);
       const int max = (1 << depth) - 1;
       for (int y = 0; y < h; ++y) {

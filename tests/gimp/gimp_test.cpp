@@ -5,8 +5,6 @@
 #include <png.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -57,25 +55,10 @@ void WriteAlphaInput(const std::string& path, int depth) {
 
 // The alpha samples of a 16-bit RGBA PNG as stored, through libpng's own read.
 std::vector<uint16_t> Alpha16(const std::string& path) {
+  const clitest::PngSamples png = clitest::ReadPng(path, PNG_TRANSFORM_IDENTITY);
   std::vector<uint16_t> alpha;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return alpha;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (!setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    if (png_get_bit_depth(png, info) == 16 && png_get_color_type(png, info) == PNG_COLOR_TYPE_RGBA) {
-      png_bytepp rows = png_get_rows(png, info);
-      for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) {
-        for (png_uint_32 x = 0; x < png_get_image_width(png, info); ++x) {
-          alpha.push_back(static_cast<uint16_t>(rows[y][x * 8 + 6] << 8 | rows[y][x * 8 + 7]));
-        }
-      }
-    }
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
+  if (png.depth != 16 || png.channels != 4) return alpha;
+  for (size_t i = 3; i < png.samples.size(); i += 4) alpha.push_back(png.samples[i]);
   return alpha;
 }
 
