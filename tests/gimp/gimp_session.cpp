@@ -51,8 +51,9 @@ std::string Home(const std::string& name) {
   const fs::path home = fs::path(GM_GIMP_WORK) / name;
   for (const char* folder : kDataFolders) fs::create_directories(home / folder);
   const fs::path plugin = home / "plug-ins" / "glyphmosaic";
+  fs::remove_all(plugin);
   fs::create_directories(plugin);
-  fs::copy_file(InstalledPlugin(), plugin / "glyphmosaic.real", fs::copy_options::overwrite_existing);
+  fs::copy_file(InstalledPlugin(), plugin / "glyphmosaic-real", fs::copy_options::overwrite_existing);
   fs::copy_file(GM_GIMP_PEAK_WRAPPER, plugin / "glyphmosaic", fs::copy_options::overwrite_existing);
   return home.string();
 }
