@@ -96,7 +96,7 @@ struct Streams {
   bool closeInput = false, closeOutput = false;  // started with the stream closed
   int terminalColumns = -1;          // >= 0: standard output a pseudo-terminal this wide (0: it does not say)
   bool errorToTerminal = false;      // standard error that terminal too
-  // NAME=value, in place of ours; COLUMNS and LINES are never passed on.
+  // NAME=value, replacing ours; our own COLUMNS and LINES never pass on.
   std::vector<std::string> environment;
   // Runs while the child does, with its process id (for the tool, a process
   // that passes signals on) and the writing end of its standard input (a
