@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <png.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -51,25 +50,6 @@ std::vector<std::string> TempDir::Entries() const {
   return names;
 }
 
-gm::Image Picture(int32_t width, int32_t height, int channels, uint32_t seed) {
-  gm::Image image(width, height, channels);
-  uint32_t state = seed * 2654435761u + 1;
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      state = state * 1664525u + 1013904223u;
-      const int noise = static_cast<int>(state >> 27);  // 0..31
-      uint8_t* p = image.At(x, y);
-      const int cx = x - width / 2, cy = y - height / 2;
-      const bool disc = cx * cx + cy * cy < (width * width) / 9;
-      p[0] = static_cast<uint8_t>(((x * 255) / std::max(1, width - 1) + noise) & 0xFF);
-      p[1] = static_cast<uint8_t>(disc ? 230 - noise : (y * 7 + noise) & 0xFF);
-      p[2] = static_cast<uint8_t>(((x ^ y) * 3 + noise) & 0xFF);
-      if (channels == 4) p[3] = static_cast<uint8_t>((x * 11 + y * 5) & 0xFF);
-    }
-  }
-  return image;
-}
-
 namespace {
 
 struct FileCloser {
@@ -82,24 +62,10 @@ std::unique_ptr<std::FILE, FileCloser> OpenForWriting(const std::string& path) {
   return f;
 }
 
-int PngChannels(int colourType) {
-  switch (colourType) {
-    case PNG_COLOR_TYPE_GRAY:
-    case PNG_COLOR_TYPE_PALETTE:
-      return 1;
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-      return 2;
-    case PNG_COLOR_TYPE_RGB:
-      return 3;
-    default:
-      return 4;
-  }
-}
-
 // Packs one row of samples the way PNG stores them: big-endian 16-bit,
 // sub-byte depths most significant bits first.
 std::vector<uint8_t> PackRow(const PngSpec& s, int y) {
-  const int channels = PngChannels(s.colourType);
+  const int channels = s.Channels();
   const size_t count = static_cast<size_t>(s.width) * channels;
   const uint16_t* in = s.samples.data() + static_cast<size_t>(y) * count;
   std::vector<uint8_t> row((count * s.depth + 7) / 8);
@@ -118,6 +84,11 @@ std::vector<uint8_t> PackRow(const PngSpec& s, int y) {
 }
 
 }  // namespace
+
+int PngSpec::Channels() const {
+  if (colourType == PNG_COLOR_TYPE_PALETTE) return 1;
+  return 1 + ((colourType & PNG_COLOR_MASK_COLOR) ? 2 : 0) + ((colourType & PNG_COLOR_MASK_ALPHA) ? 1 : 0);
+}
 
 void WritePng(const std::string& path, const PngSpec& s) {
   auto file = OpenForWriting(path);
@@ -159,6 +130,33 @@ void WritePng(const std::string& path, const PngSpec& s) {
   png_write_image(png, pointers.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
+}
+
+PngSamples ReadPng(const std::string& path, int transforms) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw std::runtime_error("cannot open " + path);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    throw std::runtime_error("libpng failed reading " + path);
+  }
+  png_init_io(png, file.get());
+  png_read_png(png, info, transforms, nullptr);
+  PngSamples read;
+  read.width = static_cast<int>(png_get_image_width(png, info));
+  read.height = static_cast<int>(png_get_image_height(png, info));
+  read.channels = png_get_channels(png, info);
+  read.depth = png_get_bit_depth(png, info);
+  const png_bytepp rows = png_get_rows(png, info);
+  for (int y = 0; y < read.height; ++y) {
+    for (int i = 0; i < read.width * read.channels; ++i) {
+      const png_bytep at = rows[y] + i * read.depth / 8;
+      read.samples.push_back(static_cast<uint16_t>(read.depth == 16 ? at[0] << 8 | at[1] : at[0]));
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  return read;
 }
 
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
@@ -275,16 +273,19 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-RunResult RunGlyphmosaic(const std::vector<std::string>& args) { return RunGlyphmosaic(args, Streams{}); }
+namespace {
 
-RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
-  std::signal(SIGPIPE, SIG_IGN);  // feeding a tool that stops reading must not end the test
+// Starts argv[0] (searched on the path) with these streams and waits for it;
+// its standard output and error go to files in `capture` unless streams says
+// otherwise.
+RunResult Launch(std::vector<std::string> all, const Streams& streams, const TempDir& capture) {
+  std::signal(SIGPIPE, SIG_IGN);  // feeding a child that stops reading must not end the test
   int in[2] = {-1, -1}, out[2] = {-1, -1};
   if ((streams.input || streams.during) && ::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   if (streams.outputPipe && ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   int terminal = -1;
   std::string terminalName;
-  if (streams.terminalColumns > 0) {
+  if (streams.terminalColumns >= 0) {
     winsize size{};
     size.ws_row = 24;
     size.ws_col = static_cast<unsigned short>(streams.terminalColumns);
@@ -294,7 +295,6 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     ::close(slave);
     terminalName = name;
   }
-  TempDir capture;
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
   posix_spawn_file_actions_t actions;
@@ -317,19 +317,24 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     const std::string& to = streams.outputFile.empty() ? outPath : streams.outputFile;
     posix_spawn_file_actions_addopen(&actions, 1, to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> all{GM_PEAK_RUN, capture / "peak", GM_GLYPHMOSAIC};
-  all.insert(all.end(), args.begin(), args.end());
+  if (streams.errorToTerminal) {
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.insert(env.end(), streams.environment.begin(), streams.environment.end());
+  std::vector<std::string> env = streams.environment;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& own) { return own.rfind(name, 0) == 0; });
+    if (!replaced && name != "COLUMNS=" && name != "LINES=") env.push_back(entry);
+  }
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  // The tool starts with SIGPIPE at its default, as from a shell: ignoring
+  // The child starts with SIGPIPE at its default, as from a shell: ignoring
   // it is the tool's own job, not one this process may do for it.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -345,13 +350,13 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     out[0] = -1;
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, GM_PEAK_RUN, &actions, &attributes, argv.data(), envp.data());
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) throw std::runtime_error("cannot start " GM_GLYPHMOSAIC);
+  if (spawned != 0) throw std::runtime_error("cannot start " + all[0]);
   if (in[0] >= 0) ::close(in[0]);
   if (out[1] >= 0) ::close(out[1]);
-  // Whatever the tool writes to a pipe or the terminal is read as it comes,
+  // Whatever the child writes to a pipe or the terminal is read as it comes,
   // so that it never waits for room.
   std::string piped;
   const int reading = terminal >= 0 ? terminal : out[0];
@@ -359,7 +364,11 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
     if (reading < 0) return;
     char buffer[65536];
     ssize_t n = 0;
-    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) piped.append(buffer, static_cast<size_t>(n));
+    bool interrupted = false;
+    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) {
+      piped.append(buffer, static_cast<size_t>(n));
+      if (streams.interruptWhen && !interrupted && streams.interruptWhen(piped)) interrupted = ::kill(pid, SIGINT) == 0;
+    }
   });
   if (streams.during) streams.during(pid, in[1]);
   if (streams.input) {
@@ -378,25 +387,25 @@ RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& st
   RunResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = reading >= 0 ? piped : ReadFile(outPath);
+  if (terminal >= 0) result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
   result.err = ReadFile(errPath);
+  return result;
+}
+
+}  // namespace
+
+RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams) {
+  TempDir capture;
+  std::vector<std::string> all{GM_PEAK_RUN, capture / "peak", GM_GLYPHMOSAIC};
+  all.insert(all.end(), args.begin(), args.end());
+  RunResult result = Launch(all, streams, capture);
   result.peakKiB = std::atol(ReadFile(capture / "peak").c_str());
   return result;
 }
 
-bool RunProgram(const std::vector<std::string>& argv) {
-  std::vector<std::string> all = argv;
-  std::vector<char*> pointers;
-  for (auto& a : all) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+RunResult RunProgram(const std::vector<std::string>& argv, const Streams& streams) {
+  TempDir capture;
+  return Launch(argv, streams, capture);
 }
 
 void Save(const gm::Image& image, const std::string& path, const gm::io::Codec* format) {

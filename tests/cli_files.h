@@ -1,6 +1,6 @@
 // Helpers for the command-line tests: a private folder, test images written
 // straight through libpng, libjpeg and libtiff (not through the tool's own
-// encoders, except where Save says so), and runs of the real glyphmosaic binary.
+// encoders, except where Save says so), and runs of the built tool and of other programs.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +12,7 @@
 
 #include "io/Formats.h"
 #include "io/Image.h"
+#include "TestImages.h"
 
 namespace clitest {
 
@@ -29,9 +30,7 @@ class TempDir {
   std::string path_;
 };
 
-// A deterministic picture with smooth areas, edges and noise, so that the
-// filter draws a mix of glyphs.
-gm::Image Picture(int32_t width, int32_t height, int channels, uint32_t seed = 1);
+using gm::test::Picture;
 
 // PNG of any colour type and depth; `samples` holds width x height x channels
 // values of the given depth (not yet packed), `palette` is RGB triples.
@@ -45,8 +44,17 @@ struct PngSpec {
   std::vector<uint8_t> paletteAlpha;       // tRNS for palette images
   std::vector<uint16_t> transparentColour;  // tRNS for grey (1 value) or RGB (3 values)
   std::string exif;                         // an eXIf chunk's content, when not empty
+  int Channels() const;                     // samples per pixel of the colour type
 };
 void WritePng(const std::string& path, const PngSpec& spec);
+
+// A PNG's samples as libpng's own read gives them with these
+// PNG_TRANSFORM_* flags (depths below 8 expanded): our decoder's reference.
+struct PngSamples {
+  int width = 0, height = 0, channels = 0, depth = 0;
+  std::vector<uint16_t> samples;
+};
+PngSamples ReadPng(const std::string& path, int transforms);
 
 // JPEG from interleaved samples of `components` (1 grey, 3 RGB, 4 CMYK stored as is).
 void WriteJpeg(const std::string& path, int width, int height, int components, const std::vector<uint8_t>& samples,
@@ -73,12 +81,10 @@ bool Exists(const std::string& path);
 
 struct RunResult {
   int exitCode = -1;  // 128 + the signal when one ended it
-  std::string out;    // standard output, or what the terminal showed
+  std::string out;    // standard output, or what the terminal showed (its line endings "\n")
   std::string err;
-  long peakKiB = 0;   // the child's own peak resident size
+  long peakKiB = 0;   // the tool's own peak resident size
 };
-// Runs the built binary with these arguments and no terminal.
-RunResult RunGlyphmosaic(const std::vector<std::string>& args);
 
 // Standard input and output other than /dev/null and a file.
 struct Streams {
@@ -88,18 +94,22 @@ struct Streams {
   bool readerGone = false;           // that pipe's reader closed before the run
   std::string outputFile;            // standard output this file (/dev/full, ...) instead of one of ours
   bool closeInput = false, closeOutput = false;  // started with the stream closed
-  int terminalColumns = 0;           // standard output a pseudo-terminal this wide; `out` is its screen
-  std::vector<std::string> environment;  // NAME=value added to ours
-  // Runs while the tool does, with a process that passes signals on to it
-  // and the writing end of its standard input (a pipe then, held open until
-  // this returns).
+  int terminalColumns = -1;          // >= 0: standard output a pseudo-terminal this wide (0: it does not say)
+  bool errorToTerminal = false;      // standard error that terminal too
+  // NAME=value, replacing ours; our own COLUMNS and LINES never pass on.
+  std::vector<std::string> environment;
+  // Runs while the child does, with its process id (for the tool, a process
+  // that passes signals on) and the writing end of its standard input (a
+  // pipe then, held open until this returns).
   std::function<void(pid_t, int)> during;
+  // Ctrl-C once the output so far, piped or on the terminal, makes this true.
+  std::function<bool(const std::string&)> interruptWhen;
 };
-RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams);
+// Runs the built binary with these arguments.
+RunResult RunGlyphmosaic(const std::vector<std::string>& args, const Streams& streams = {});
 
-// Runs another program (an encoder, a format's own decoder) found on the
-// path, its output discarded; true when it ran and exited with 0.
-bool RunProgram(const std::vector<std::string>& argv);
+// Runs another program (an encoder, a format's own decoder, GIMP) found on the path.
+RunResult RunProgram(const std::vector<std::string>& argv, const Streams& streams = {});
 
 // Through the tool's own codecs, for tests about what happens after a file
 // is read or before it is written.

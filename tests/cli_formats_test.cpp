@@ -126,13 +126,13 @@ TEST_P(MadeByEncoder, DecodesAsItsOwnDecoderAndDrawsThePngsArt) {
   // Lossy files are larger, so that one glyph is a small part of the art; odd sizes both.
   const int32_t width = l.lossless ? 37 : 241, height = l.lossless ? 23 : 181;
   clitest::Save(Source(l.channels, l.palette, width, height, 5), dir / "in.png");
-  ASSERT_TRUE(clitest::RunProgram(Expand(l.encode, dir))) << l.name << ": the encoder failed";
+  ASSERT_EQ(clitest::RunProgram(Expand(l.encode, dir)).exitCode, 0) << l.name << ": the encoder failed";
   const Image ours = clitest::Decode(dir / "out");
   Image reference;
   if (l.reference.empty()) {
     reference = HeifPlanes(dir / "out");
   } else {
-    ASSERT_TRUE(clitest::RunProgram(Expand(l.reference, dir))) << l.name << ": the reference decoder failed";
+    ASSERT_EQ(clitest::RunProgram(Expand(l.reference, dir)).exitCode, 0) << l.name << ": the reference decoder failed";
     reference = clitest::Decode(dir / "ref.png");
   }
   // Under emulation the reference decoder is the host's, and a lossy decode's
@@ -210,11 +210,11 @@ TEST(CliFormats, AnimationsGiveEachFrameComposedWithItsDelayAndPlays) {
   // 10 ms, shown as 100 ms, then 250 ms each; shown twice: ImageMagick writes
   // one repeat, which browsers show after the first showing, img2webp two
   // showings; cjxl drops the count, so the JPEG XL file plays for ever.
-  ASSERT_TRUE(clitest::RunProgram(
-      {"convert", "-delay", "1", f0, "-delay", "25", f1, f2, "-loop", "2", "-layers", "Optimize", std::string("gif:").append(dir / "gif")}));
-  ASSERT_TRUE(clitest::RunProgram({"img2webp", "-loop", "2", "-lossless", "-d", "10", f0, "-d", "250", f1, f2, "-o",
-                                   dir / "webp"}));
-  ASSERT_TRUE(clitest::RunProgram({"cjxl", "-d", "0", dir / "gif", dir / "jxl"}));
+  ASSERT_EQ(clitest::RunProgram(
+      {"convert", "-delay", "1", f0, "-delay", "25", f1, f2, "-loop", "2", "-layers", "Optimize", std::string("gif:").append(dir / "gif")}).exitCode, 0);
+  ASSERT_EQ(clitest::RunProgram({"img2webp", "-loop", "2", "-lossless", "-d", "10", f0, "-d", "250", f1, f2, "-o",
+                                 dir / "webp"}).exitCode, 0);
+  ASSERT_EQ(clitest::RunProgram({"cjxl", "-d", "0", dir / "gif", dir / "jxl"}).exitCode, 0);
   for (const auto& [name, plays] : {std::pair{"gif", 2}, {"webp", 2}, {"jxl", 0}}) {
     SCOPED_TRACE(name);
     for (int32_t k = 0; k < 3; ++k) {

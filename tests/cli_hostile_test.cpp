@@ -294,12 +294,13 @@ TEST(CliHostile, EachCaseFailsCleanlyOrRunsInBoundedMemory) {
 TEST(CliHostile, TheNewFileIsSyncedBeforeItsRenameAndTheFolderAfter) {
   TempDir dir;
   clitest::Save(clitest::Picture(96, 72, 3, 5), dir / kPicture);
-  // LeakSanitizer cannot run under strace.
-  const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=fsync,rename -o " + dir / "log " GM_GLYPHMOSAIC " " +
-                              dir / kPicture + " " + dir / "out.png";
   if (std::system("command -v strace >/dev/null") != 0) GTEST_SKIP() << "strace is not installed";
   if (kEmulated) GTEST_SKIP() << "strace would follow the emulator";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  clitest::Streams streams;
+  streams.environment = {"ASAN_OPTIONS=detect_leaks=0"};  // LeakSanitizer cannot run under strace
+  const auto run = clitest::RunProgram({"strace", "-f", "-qq", "-e", "trace=fsync,rename", "-o", dir / "log",
+                                        GM_GLYPHMOSAIC, dir / kPicture, dir / "out.png"}, streams);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::string log = clitest::ReadFile(dir / "log");
   const size_t rename = log.find("rename(");
   ASSERT_NE(rename, std::string::npos) << log;

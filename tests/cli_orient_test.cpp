@@ -183,7 +183,7 @@ TEST(Orient, JpegAndTiffCarryTheirOrientationToo) {
     return [&jpeg, command](const std::string& path) mutable {
       jpeg(ExifBlock(6, true, true))(path + ".jpg");
       for (std::string& a : command) a = a == "JPG" ? path + ".jpg" : a == "OUT" ? path : a;
-      ASSERT_TRUE(clitest::RunProgram(command));
+      ASSERT_EQ(clitest::RunProgram(command).exitCode, 0);
     };
   };
   const Case cases[] = {

@@ -1,12 +1,8 @@
 // The tool as people first type it: INPUT alone prints the art (fitted to a
 // terminal), "-" reads and writes the standard streams, a reader that goes
 // away is an output error, and no run writes one of its files over another.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,15 +11,12 @@
 #include <chrono>
 #include <thread>
 #include <functional>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "io/Formats.h"
 #include "cli_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -69,51 +62,23 @@ TEST(CliStreams, InputAloneOutsideATerminalPrintsWhatTextPrints) {
   }
 }
 
-// The art on a pseudo-terminal of a known width; standard error goes to a
-// file so that only the art is on the screen. Ctrl-C comes once the screen
-// so far makes `interrupt` true.
-std::string ArtOnTerminal(const std::string& input, unsigned short columns, const char* columnsVariable,
-                          const std::string& errPath,
+// The art on a pseudo-terminal of a known width (0: it does not say); only
+// the art is on the screen. Ctrl-C comes once the screen so far makes
+// `interrupt` true.
+std::string ArtOnTerminal(const std::string& input, int columns, const char* columnsVariable,
                           const std::function<bool(const std::string&)>& interrupt = nullptr) {
-  std::string program = GM_GLYPHMOSAIC, in = input;
-  char* argv[] = {program.data(), in.data(), nullptr};
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
-  if (columnsVariable) env.push_back(std::string("COLUMNS=") + columnsVariable);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  winsize size{};
-  size.ws_row = 24;
-  size.ws_col = columns;
-  int terminal = -1;
-  const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
-  if (pid == 0) {
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(err, 2);
-    ::execve(argv[0], argv, envp.data());
-    ::_exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  while (true) {
-    pollfd p{terminal, POLLIN, 0};
-    if (::poll(&p, 1, 60000) <= 0) break;
-    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-    if (n <= 0) break;  // the child has gone and closed the terminal
-    screen.append(buffer, static_cast<size_t>(n));
-    if (interrupt && interrupt(screen)) ::kill(pid, SIGINT);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(terminal);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << clitest::ReadFile(errPath);
-  screen.erase(std::remove(screen.begin(), screen.end(), '\r'), screen.end());  // the terminal's line endings
-  return screen;
+  Streams s;
+  s.terminalColumns = columns;
+  if (columnsVariable) s.environment = {std::string("COLUMNS=") + columnsVariable};
+  s.interruptWhen = interrupt;
+  const auto run = RunGlyphmosaic({input}, s);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  return run.out;
 }
 
 TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
   struct Case {
-    unsigned short terminalColumns;  // 0: the terminal does not say
+    int terminalColumns;  // 0: the terminal does not say
     const char* columnsVariable;
     int want;
   };
@@ -122,7 +87,7 @@ TEST(CliStreams, AtATerminalTheArtFitsItsWidth) {
   Save(clitest::Picture(400, 260, 3, 17), dir / "in.png");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.want);
-    const std::string screen = ArtOnTerminal(dir / "in.png", c.terminalColumns, c.columnsVariable, dir / "err");
+    const std::string screen = ArtOnTerminal(dir / "in.png", c.terminalColumns, c.columnsVariable);
     EXPECT_EQ(screen, clitest::TextOf({"--columns", std::to_string(c.want), dir / "in.png"}));
     EXPECT_EQ(screen.find('\n'), static_cast<size_t>(c.want));
   }
@@ -138,14 +103,14 @@ TEST(CliStreams, AnAnimationPlaysAtTheTerminalUntilCtrlC) {
     Save(clitest::Picture(96, 48, 3, 40 + k), make.back());
   }
   make.push_back(std::string("gif:").append(dir / "anim"));
-  ASSERT_TRUE(clitest::RunProgram(make));
+  ASSERT_EQ(clitest::RunProgram(make).exitCode, 0);
   std::set<std::string> frames;
   for (const char* k : {"1", "2", "3"}) frames.insert(clitest::TextOf({"--frame", k, "--columns", "12", dir / "anim"}));
   ASSERT_EQ(frames.size(), 3u);
 
   // Drawn over four times: once round and into the second round.
   const std::string up = "\x1b[4A", hide = "\x1b[?25l", show = "\x1b[?25h";
-  std::string screen = ArtOnTerminal(dir / "anim", 12, nullptr, dir / "err", [&](const std::string& s) {
+  std::string screen = ArtOnTerminal(dir / "anim", 12, nullptr, [&](const std::string& s) {
     size_t draws = 0;
     for (size_t at = s.find(up); at != std::string::npos; at = s.find(up, at + 1)) ++draws;
     return draws == 4;
@@ -225,36 +190,24 @@ TEST(CliStreams, InterruptWhileWaitingForInputCancels) {
   const std::string sent[] = {"", png.substr(0, png.size() / 2), tiff.substr(0, tiff.size() / 2)};
   for (const std::string& part : sent) {
     SCOPED_TRACE(part.substr(0, 4));
-    int in[2];
-    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::string program = GM_GLYPHMOSAIC, dash = "-";
-    char* argv[] = {program.data(), dash.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ASSERT_EQ(::write(in[1], part.data(), part.size()), static_cast<ssize_t>(part.size()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ::kill(pid, SIGINT);
-    // It stops without waiting for more input; one that kept waiting is
-    // released by the end of its input.
-    int status = 0;
+    Streams s;
     bool stopped = false;
-    for (int i = 0; i < 100 && !stopped; ++i) {
-      stopped = ::waitpid(pid, &status, WNOHANG) == pid;
-      if (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::close(in[1]);
-    if (!stopped) ::waitpid(pid, &status, 0);
+    s.during = [&](pid_t pid, int input) {
+      ASSERT_EQ(::write(input, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      ::kill(pid, SIGINT);
+      // It stops without waiting for more input; one that kept waiting is
+      // released by the end of its input.
+      siginfo_t info{};
+      for (int i = 0; i < 100 && !stopped; ++i) {
+        stopped = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+        if (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    };
+    const auto run = RunGlyphmosaic({"-"}, s);
     EXPECT_TRUE(stopped) << "the tool waited for the end of its input";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_EQ(clitest::ReadFile(dir / "err"), "glyphmosaic: standard input: cancelled\n");
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.err, "glyphmosaic: standard input: cancelled\n");
   }
 }
 

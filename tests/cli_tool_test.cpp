@@ -1,74 +1,29 @@
 // The real glyphmosaic binary, end to end: what it writes must be the filter's
 // own result over the decoded pixels, and every failure one line, its exit
 // code and no file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <functional>
-#include <optional>
 #include <thread>
 
 #include "abi/HostTypes.h"
 #include "io/Formats.h"
 #include "io/Scale.h"
-#include "fit/FitPlain.h"
-#include "fit/GlyphTable.h"
+#include "text/TextArt.h"
 #include "cli_files.h"
 
 namespace {
 
 using clitest::RunGlyphmosaic;
 using clitest::TempDir;
+using gm::test::ReferenceResult;
 using gm::Image;
 
 using clitest::Decode;
 using clitest::Save;
-
-// The kernel run directly over the colour planes of the area; alpha untouched.
-Image Reference(Image image, std::optional<VRect> area = std::nullopt) {
-  const VRect r = area.value_or(VRect{0, 0, image.height, image.width});
-  Image rgb(image.width, image.height, 3);
-  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
-    std::copy_n(&image.pixels[j], 3, &rgb.pixels[i]);
-  }
-  FitGlyphsPlain(rgb.At(r.left, r.top), static_cast<uint32_t>(r.right - r.left), static_cast<uint32_t>(r.bottom - r.top),
-                 static_cast<int32_t>(rgb.RowBytes()));
-  for (size_t i = 0, j = 0; i < rgb.pixels.size(); i += 3, j += static_cast<size_t>(image.channels)) {
-    std::copy_n(&rgb.pixels[i], 3, &image.pixels[j]);
-  }
-  return image;
-}
-
-// Each character of the text must be the glyph drawn in its cell.
-void ExpectTextIsDrawn(const std::string& text, const Image& image, VRect area) {
-  const int columns = (area.right - area.left) / kGlyphWidth;
-  const int rows = (area.bottom - area.top) / kGlyphHeight;
-  ASSERT_EQ(text.size(), static_cast<size_t>(rows) * (columns + 1));
-  for (int m = 0; m < rows; ++m) {
-    const size_t line = static_cast<size_t>(m) * (columns + 1);
-    ASSERT_EQ(text[line + columns], '\n');
-    for (int n = 0; n < columns; ++n) {
-      const int g = static_cast<unsigned char>(text[line + n]) - kFirstGlyphCode;
-      ASSERT_TRUE(g >= 0 && g < kGlyphCount) << "line " << m;
-      for (int i = 0; i < kGlyphHeight; ++i) {
-        for (int j = 0; j < kGlyphWidth; ++j) {
-          const uint8_t want = (GlyphTable[g][i] >> j) & 1 ? 192 : 0;
-          ASSERT_EQ(image.At(area.left + n * 8 + j, area.top + m * 12 + i)[0], want)
-              << "cell " << m << "," << n << " is not '" << text[line + n] << "'";
-        }
-      }
-    }
-  }
-}
 
 TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
   for (const char* name : {"astronaut.png", "coffee.png"}) {
@@ -79,9 +34,9 @@ TEST(CliTool, SamplePhotosMatchTheKernelAndTheirText) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const Image out = Decode(dir / "out.png");
-    const Image want = Reference(Decode(input));
+    const Image want = ReferenceResult(Decode(input));
     ASSERT_EQ(out.pixels, want.pixels);
-    ExpectTextIsDrawn(clitest::ReadFile(dir / "art.txt"), out, VRect{0, 0, out.height, out.width});
+    EXPECT_EQ(clitest::ReadFile(dir / "art.txt"), gm::text::ReadDrawnText(out, VRect{0, 0, out.height, out.width}));
   }
 }
 
@@ -102,10 +57,7 @@ TEST(CliTool, InputKindsGiveTheKernelsResult) {
       s.colourType = type;
       s.depth = depth;
       s.interlaced = interlaced;
-      const int channels = type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_PALETTE ? 1
-                           : type == PNG_COLOR_TYPE_GRAY_ALPHA                        ? 2
-                           : type == PNG_COLOR_TYPE_RGB                               ? 3
-                                                                                       : 4;
+      const int channels = s.Channels();
       const Image picture = clitest::Picture(w, h, 4, 7);
       const int max = (1 << depth) - 1;
       for (int y = 0; y < h; ++y) {
@@ -163,7 +115,7 @@ TEST(CliTool, InputKindsGiveTheKernelsResult) {
     ASSERT_EQ(out.channels, c.channels);
     ASSERT_EQ(out.width, in.width);
     ASSERT_EQ(out.height, in.height);
-    ASSERT_EQ(out.pixels, Reference(in).pixels);
+    ASSERT_EQ(out.pixels, ReferenceResult(in).pixels);
     // Filtered all over, every pixel is grey: the file says so.
     if (std::string(c.output).ends_with(".png")) {
       const int type = static_cast<uint8_t>(clitest::ReadFile(dir / c.output)[25]);
@@ -180,9 +132,9 @@ TEST(CliTool, RectFiltersOnlyThatAreaAndItsText) {
   const auto run = RunGlyphmosaic({"--rect", "7,5,58,77", "--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const Image out = Decode(dir / "out.png");
-  ASSERT_EQ(out.pixels, Reference(picture, area).pixels);
+  ASSERT_EQ(out.pixels, ReferenceResult(picture, area).pixels);
   const std::string text = clitest::ReadFile(dir / "art.txt");
-  ExpectTextIsDrawn(text, out, area);
+  EXPECT_EQ(text, gm::text::ReadDrawnText(out, area));
   EXPECT_EQ(text.find('\n'), 9u);
 }
 
@@ -198,7 +150,7 @@ TEST(CliTool, TileSizeDoesNotChangeTheResult) {
     const auto whole = RunGlyphmosaic({"--tile", tile, dir / "in.png", dir / "w.png"});
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     EXPECT_EQ(Decode(dir / "w.png").pixels, reference.pixels);
-    EXPECT_EQ(Decode(dir / "t.png").pixels, Reference(Decode(dir / "in.png"), VRect{3, 2, 95, 130}).pixels);
+    EXPECT_EQ(Decode(dir / "t.png").pixels, ReferenceResult(Decode(dir / "in.png"), VRect{3, 2, 95, 130}).pixels);
   }
 }
 
@@ -211,7 +163,7 @@ TEST(CliTool, TextToStandardOutputWritesNoImage) {
   const auto image = RunGlyphmosaic({"--text", dir / "art.txt", dir / "in.png", dir / "out.png"});
   ASSERT_EQ(image.exitCode, 0) << image.err;
   EXPECT_EQ(text.out, clitest::ReadFile(dir / "art.txt"));
-  ExpectTextIsDrawn(text.out, Decode(dir / "out.png"), VRect{0, 0, 61, 83});
+  EXPECT_EQ(text.out, gm::text::ReadDrawnText(Decode(dir / "out.png"), VRect{0, 0, 61, 83}));
 
   // A pipe (or a device such as /dev/null) is written in place, never replaced.
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
@@ -236,9 +188,9 @@ TEST(CliTool, ColumnsScalesFirstByAreaAverage) {
   const Image out = Decode(dir / "out.png");
   ASSERT_EQ(out.width, 160);
   ASSERT_EQ(out.height, size.height);
-  EXPECT_EQ(out.pixels, Reference(gm::io::AreaScale(picture, size)).pixels);
+  EXPECT_EQ(out.pixels, ReferenceResult(gm::io::AreaScale(picture, size)).pixels);
   EXPECT_EQ(run.out.find('\n'), 20u);
-  ExpectTextIsDrawn(run.out, out, VRect{0, 0, out.height, out.width});
+  EXPECT_EQ(run.out, gm::text::ReadDrawnText(out, VRect{0, 0, out.height, out.width}));
 }
 
 TEST(CliTool, AboutHelpAndVersion) {
@@ -358,40 +310,13 @@ TEST(CliTool, FailuresAreOneLineWithTheirExitCodeAndLeaveNoFile) {
 TEST(CliTool, InterruptCancelsAndWritesNothing) {
   TempDir dir;
   Save(clitest::Picture(3000, 2400, 3, 6), dir / "big.png");
-  std::vector<std::string> all = {GM_GLYPHMOSAIC, "--tile", "8x12", dir / "big.png", dir / "out.png"};
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int terminal = -1;
-  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  std::string screen;
-  bool interrupted = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{terminal, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buffer[512];
-    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-    if (n <= 0) break;  // the child is gone
-    screen.append(buffer, static_cast<size_t>(n));
-    if (!interrupted && screen.find("filtering") != std::string::npos) {
-      ::kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(terminal);
-  ASSERT_TRUE(interrupted) << screen;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130) << screen;
-  EXPECT_NE(screen.find("glyphmosaic: " + dir / "big.png" + ": cancelled"), std::string::npos) << screen;
+  clitest::Streams terminal;
+  terminal.terminalColumns = 80;
+  terminal.errorToTerminal = true;
+  terminal.interruptWhen = [](const std::string& screen) { return screen.find("filtering") != std::string::npos; };
+  const auto run = RunGlyphmosaic({"--tile", "8x12", dir / "big.png", dir / "out.png"}, terminal);
+  EXPECT_EQ(run.exitCode, 130) << run.out;
+  EXPECT_NE(run.out.find("glyphmosaic: " + dir / "big.png" + ": cancelled"), std::string::npos) << run.out;
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.png"});
 }
 

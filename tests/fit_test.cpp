@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fit/FitPlain.h"
+#include "text/TextArt.h"
 
 namespace {
 
@@ -41,18 +42,12 @@ int FitOneCell(std::vector<uint8_t>& cell, int32_t* bestScore = nullptr) {
   return best;
 }
 
-// The glyph whose pattern a drawn cell holds, or -1.
+// The glyph whose pattern a drawn cell holds, as the tool reads it, or -1.
 int DrawnGlyph(const std::vector<uint8_t>& cell) {
-  for (int g = 0; g < kGlyphCount; ++g) {
-    bool same = true;
-    for (int i = 0; i < kGlyphHeight && same; ++i)
-      for (int j = 0; j < kGlyphWidth && same; ++j) {
-        const uint8_t v = (GlyphTable[g][i] >> j) & 1 ? 192 : 0;
-        for (int c = 0; c < 3; ++c) same = same && cell[i * kCellBytes + 3 * j + c] == v;
-      }
-    if (same) return g;
-  }
-  return -1;
+  gm::Image image(kGlyphWidth, kGlyphHeight, 3);
+  std::copy(cell.begin(), cell.end(), image.pixels.begin());
+  const auto c = gm::text::ReadCell(image, 0, 0);
+  return c ? *c - kFirstGlyphCode : -1;
 }
 
 TEST(GlyphTable, TranscriptionChecks) {

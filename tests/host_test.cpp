@@ -14,7 +14,7 @@
 namespace gm::host {
 namespace {
 
-using test::PhotoLikeImage;
+using test::Picture;
 using test::RandomImage;
 using test::ReferenceResult;
 
@@ -29,7 +29,7 @@ TEST(HostRun, RandomTilingsMatchOneDirectKernelRun) {
   for (int trial = 0; trial < 60; ++trial) {
     const int channels = trial % 3 == 0 ? 4 : 3;
     Image image = trial % 2 ? RandomImage(1 + rng() % 150, 1 + rng() % 150, channels, rng)
-                            : PhotoLikeImage(1 + rng() % 150, 1 + rng() % 150, channels, rng());
+                            : Picture(1 + rng() % 150, 1 + rng() % 150, channels, rng());
     RunOptions options;
     if (trial % 4) options.filterRect = RandomRect(image, rng);
     options.tileWidth = static_cast<int16_t>(8 + rng() % 80);
@@ -61,7 +61,7 @@ TEST(HostRun, ProgressAndPhases) {
   };
   for (const Case c : {Case{3, true}, Case{4, true}, Case{4, false}}) {
     SCOPED_TRACE(c.channels);
-    Image image = PhotoLikeImage(100, 50, c.channels, 1);
+    Image image = Picture(100, 50, c.channels, 1);
     std::vector<double> progress;
     RunOptions options;
     options.tileWidth = 64;
@@ -80,7 +80,7 @@ TEST(HostRun, ProgressAndPhases) {
 }
 
 TEST(HostRun, CancelKeepsLaterRowsUntouched) {
-  Image image = PhotoLikeImage(64, 48, 3, 2);
+  Image image = Picture(64, 48, 3, 2);
   const Image original = image;
   RunOptions options;
   options.tileWidth = 32;
@@ -95,7 +95,7 @@ TEST(HostRun, CancelKeepsLaterRowsUntouched) {
 }
 
 TEST(HostRun, DocumentsBeyondSixteenBitsNeedBigDocuments) {
-  Image image = PhotoLikeImage(40000, 12, 3, 3);
+  Image image = Picture(40000, 12, 3, 3);
   RunOptions options;
   options.bigDocument = false;
   FilterHost host(PluginMain);
@@ -109,7 +109,7 @@ TEST(HostRun, DocumentsBeyondSixteenBitsNeedBigDocuments) {
 }
 
 TEST(HostRun, RefusesDocumentsAndSelectionsItCannotHold) {
-  Image image = PhotoLikeImage(20, 20, 3, 4);
+  Image image = Picture(20, 20, 3, 4);
   FilterHost host(PluginMain);
   for (VRect bad : {VRect{0, 0, 21, 20}, VRect{-1, 0, 10, 10}, VRect{5, 5, 4, 10}}) {
     RunOptions options;
@@ -155,7 +155,7 @@ TEST(HostRequests, OutOfRangeRectanglesAndPlanesAreRefused) {
       {{0, 0, 10, 10}, 2, 1, paramErr},  {{0, 0, 0, 0}, 0, 2, noErr},
   };
   for (const auto& c : cases) {
-    Image image = PhotoLikeImage(10, 10, 3, 5);
+    Image image = Picture(10, 10, 3, 5);
     const Image original = image;
     nextRequest = c.rect;
     nextLo = c.lo;
@@ -174,7 +174,7 @@ TEST(HostRequests, OutOfRangeRectanglesAndPlanesAreRefused) {
 }
 
 TEST(HostRequests, ContinueIsCalledWhileMoreIsAskedFor) {
-  Image image = PhotoLikeImage(10, 10, 3, 6);
+  Image image = Picture(10, 10, 3, 6);
   const uint8_t first = image.pixels[0];
   nextRequest = VRect{0, 0, 10, 10};
   nextLo = 0;
@@ -219,7 +219,7 @@ TEST(HostRequests, DeliversInPlaceWhenTheImageLayoutIsWhatWasAskedFor) {
       {3, 0, 0, 2, true}, {3, 4, 0, 2, false}, {3, 0, 1, 2, false}, {3, 0, 0, 0, false}, {4, 0, 0, 2, false},
   };
   for (const Case& c : cases) {
-    Image image = PhotoLikeImage(40, 30, c.channels, 7);
+    Image image = Picture(40, 30, c.channels, 7);
     nextRequest = VRect{5, 6, 17, 30};
     nextLo = c.lo;
     nextHi = c.hi;
@@ -264,7 +264,7 @@ void SuitePlugin(int16_t selector, void* record, intptr_t*, int16_t*) {
 // refused; no named suites; nothing at all outside a run, whichever host was
 // made last. A caller's own basic suite goes to the plug-in instead.
 TEST(HostSuites, BasicSuiteServesBlocksForTheLengthOfARun) {
-  Image image = PhotoLikeImage(8, 12, 3, 8);
+  Image image = Picture(8, 12, 3, 8);
   FilterHost host(SuitePlugin);
   ASSERT_TRUE(host.Run(image).Succeeded());
   EXPECT_EQ(suiteAnswers, (std::vector<int32_t>{noErr, noErr, paramErr, paramErr, noErr, noErr, kSuiteNotFound}));

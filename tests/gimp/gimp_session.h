@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli_files.h"
+
 namespace gimptest {
 
 // A rectangle as GIMP reports it: left, top, width, height.
@@ -16,21 +18,11 @@ struct Bounds {
 // "(x y w h)" as the cases note gimp-drawable-mask-intersect's answer.
 Bounds ReadBounds(const std::string& path);
 
-struct Run {
-  int exitCode = -1;
-  std::string log;  // GIMP's standard output and error
-};
-
-// Runs a program with these variables set besides the test's own, its output
-// and errors into logPath.
-Run RunProgram(std::vector<std::string> args, const std::vector<std::string>& environment,
-               const std::string& logPath);
-
 // The file the plug-in adds its peak memory to, a line of KiB per run, in the
 // sessions RunGimpBatch starts.
 std::string PeakLog();
 
 // Runs each Script-Fu expression in GIMP's batch mode without a display, then quits.
-Run RunGimpBatch(const std::vector<std::string>& expressions, const std::string& logPath);
+clitest::RunResult RunGimpBatch(const std::vector<std::string>& expressions);
 
 }  // namespace gimptest

@@ -5,8 +5,6 @@
 #include <png.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -57,25 +55,10 @@ void WriteAlphaInput(const std::string& path, int depth) {
 
 // The alpha samples of a 16-bit RGBA PNG as stored, through libpng's own read.
 std::vector<uint16_t> Alpha16(const std::string& path) {
+  const clitest::PngSamples png = clitest::ReadPng(path, PNG_TRANSFORM_IDENTITY);
   std::vector<uint16_t> alpha;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return alpha;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (!setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    if (png_get_bit_depth(png, info) == 16 && png_get_color_type(png, info) == PNG_COLOR_TYPE_RGBA) {
-      png_bytepp rows = png_get_rows(png, info);
-      for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) {
-        for (png_uint_32 x = 0; x < png_get_image_width(png, info); ++x) {
-          alpha.push_back(static_cast<uint16_t>(rows[y][x * 8 + 6] << 8 | rows[y][x * 8 + 7]));
-        }
-      }
-    }
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
+  if (png.depth != 16 || png.channels != 4) return alpha;
+  for (size_t i = 3; i < png.samples.size(); i += 4) alpha.push_back(png.samples[i]);
   return alpha;
 }
 
@@ -93,9 +76,9 @@ const Session& RunCases() {
     const std::string program = "(begin (define gm-samples \"" + kSamples + "\") (define gm-inputs \"" + s.inputs +
                                 "\") (define gm-out \"" + s.out + "\") (define gm-peaks \"" + gimptest::PeakLog() +
                                 "\") (load \"" GM_GIMP_CASES "\"))";
-    const gimptest::Run run = gimptest::RunGimpBatch({program}, (work / "gimp.log").string());
+    const clitest::RunResult run = gimptest::RunGimpBatch({program});
     s.exitCode = run.exitCode;
-    s.log = run.log;
+    s.log = run.out + run.err;
     return s;
   }();
   return session;
@@ -297,12 +280,11 @@ TEST(GimpDisplay, OneUndoRestoresTheOriginalAndTheProgressBarEnds) {
   fs::remove_all(work / "out");
   fs::create_directories(work / "out");
   const std::string coffee = kSamples + "/coffee.png";
-  const gimptest::Run run = gimptest::RunProgram(
+  const clitest::RunResult run = clitest::RunProgram(
       {"xvfb-run", "-a", "-s", "-screen 0 1280x800x24", "python3", GM_GIMP_DISPLAY, "--gimp", GM_GIMP, "--plugin",
        GM_GIMP_PLUGIN, "--probe", GM_GIMP_PROBE, "--home", (work / "home").string(), "--photo", coffee, "undo",
-       (work / "out").string()},
-      {}, (work / "driver.log").string());
-  ASSERT_EQ(run.exitCode, 0) << run.log << clitest::ReadFile((work / "home" / "gimp.log").string());
+       (work / "out").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err << clitest::ReadFile((work / "home" / "gimp.log").string());
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "filtered.png").string()), ToolResult(coffee, std::nullopt)), "");
   EXPECT_EQ(FirstDifference(Decode((work / "out" / "undone.png").string()), Decode(coffee)), "");
   const std::string locked = clitest::ReadFile((work / "out" / "locked.txt").string());

@@ -1,5 +1,5 @@
 // Stands in for the plug-in in GIMP's plug-ins folder, for the tests: runs
-// the real one (the same path with .real added) with GIMP's arguments and
+// the real one (the same path with -real added) with GIMP's arguments and
 // descriptors, then adds its peak resident memory in KiB, as a line, to the
 // file GM_PEAK_LOG names.
 #include <spawn.h>
@@ -13,7 +13,7 @@
 extern char** environ;
 
 int main(int, char** argv) {
-  const std::string real = std::string(argv[0]) + ".real";
+  const std::string real = std::string(argv[0]) + "-real";
   argv[0] = const_cast<char*>(real.c_str());
   pid_t pid = 0;
   if (posix_spawn(&pid, real.c_str(), nullptr, nullptr, argv, environ) != 0) return 127;

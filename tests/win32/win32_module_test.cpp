@@ -55,7 +55,7 @@ RunOptions OptionsFor(const FilterCase& c, int* polls) {
 // Runs the case natively and emulated; both must agree on every byte and
 // on everything the host saw.
 void ExpectSameAsNative(EmulatedProcess& process, const FilterCase& c) {
-  const Image original = gm::test::PhotoLikeImage(c.width, c.height, c.channels, 7 + c.width);
+  const Image original = gm::test::Picture(c.width, c.height, c.channels, 7 + c.width);
   Image native = original;
   Image emulated = original;
   int nativePolls = 0, emulatedPolls = 0;
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Win32Filter, ::testing::ValuesIn(kCases),
 TEST(Win32Filter, RefusesATileBelowOneCellAndLeavesTheImage) {
   REQUIRE_MODULE();
   EmulatedProcess process(GM_WIN32_MODULE);
-  const Image original = gm::test::PhotoLikeImage(40, 30, 3, 1);
+  const Image original = gm::test::Picture(40, 30, 3, 1);
   Image image = original;
   RunOptions options;
   options.tileWidth = 7;
@@ -282,7 +282,7 @@ TEST(Win32Faults, AMissingSystemFunctionIsNamed) {
       EmulatedProcess process(GM_WIN32_MODULE, {}, {w.function});
       ASSERT_NE(w.when, Withheld::Load);
       if (w.when == Withheld::About) process.About();
-      Image image = gm::test::PhotoLikeImage(32, 24, 3, 5);
+      Image image = gm::test::Picture(32, 24, 3, 5);
       if (w.when == Withheld::Filter) process.Run(image, {});
       ADD_FAILURE() << "ran without it";
     } catch (const EmulationError& e) {
