@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <png.h>
 #include <spawn.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <thread>
 #include <cstdio>
@@ -365,7 +367,16 @@ RunResult Launch(std::vector<std::string> all, const Streams& streams, const Tem
     char buffer[65536];
     ssize_t n = 0;
     bool interrupted = false;
-    while ((n = ::read(reading, buffer, sizeof buffer)) > 0) {
+    // A run waiting for a Ctrl-C that its output never earns would wait for
+    // ever: after two minutes its whole session is killed, and the test fails.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (true) {
+      pollfd p{reading, POLLIN, 0};
+      if (::poll(&p, 1, 1000) == 0) {
+        if (streams.interruptWhen && !interrupted && std::chrono::steady_clock::now() > deadline) ::kill(-pid, SIGKILL);
+        continue;
+      }
+      if ((n = ::read(reading, buffer, sizeof buffer)) <= 0) break;
       piped.append(buffer, static_cast<size_t>(n));
       if (streams.interruptWhen && !interrupted && streams.interruptWhen(piped)) interrupted = ::kill(pid, SIGINT) == 0;
     }
