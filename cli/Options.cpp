@@ -224,7 +224,8 @@ and an animation plays until Ctrl-C; elsewhere it is what --text - prints.
 Exit codes: 0 done, 1 usage (also: two of INPUT, OUTPUT, --text and --html
 are the same file), 2 cannot read or decode INPUT, 3 cannot write the output
 (also: the reader of a pipe went away), 4 the filter reported an error,
-130 cancelled.
+130 cancelled by Ctrl-C (129 by SIGHUP, 143 by SIGTERM). File names in
+messages are quoted as the shell would need them.
 )";
 }
 
